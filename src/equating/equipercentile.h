@@ -7,6 +7,10 @@
 
 namespace eqsim {
 
+// Share of probability spread over every score of a form whose cumulative distribution has a
+// flat step, so that each score keeps a positive probability and the inversion is defined.
+inline constexpr double kUniformMass = 1.0e-6;
+
 // Equates copies of two sample distributions; the inputs are left untouched.
 // Returns 1 on success, 0 when working storage cannot be had (equated is then untouched).
 int equate_unsmoothed(int kx, int ky, std::span<const double> new_dist,
@@ -16,5 +20,20 @@ int equate_unsmoothed(int kx, int ky, std::span<const double> new_dist,
 void equipercentile_equate(int kx, int ky, double score_min, double score_increment,
                            std::span<double> new_freq, std::span<double> old_freq,
                            double uniform_mass, std::span<double> equated);
+
+// Normalises the first k frequencies to sum 1 and turns them into a cumulative distribution,
+// mixing in the uniform mass when the form has a flat step. A negative mass is always used, as
+// its absolute value; a zero mass never.
+void prepare_cumulative(int k, std::span<double> freq, double uniform_mass);
+
+// Mixes the first k entries with a uniform distribution of weight mass and accumulates them in
+// place; the last entry is set to exactly 1.
+void cumulate_with_uniform(int k, double mass, std::span<double> dist);
+
+// Maps each new-form score to the old-form score with the same percentile rank, given both
+// cumulative distributions.
+void invert_percentile_ranks(int kx, int ky, double score_min, double score_increment,
+                             std::span<const double> new_cum, std::span<const double> old_cum,
+                             std::span<double> equated);
 
 }  // namespace eqsim
