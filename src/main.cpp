@@ -1,5 +1,31 @@
+#include <fcntl.h>
+#include <unistd.h>
+#include <csignal>
 #include <cstdio>
 
 #include "run/eqsim_main.h"
 
-int main(int argc, char** argv) { return eqsim::eqsim_main(argc, argv, stdout, stderr); }
+namespace {
+
+// A closed standard stream is given a read-only stand-in, so that writes to it still fail as they
+// would on the closed stream, and no file the program opens can take its place.
+void guard_standard_streams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1) {
+            const int stand_in = open("/dev/null", O_RDONLY);
+            if (stand_in >= 0 && stand_in != fd) {
+                dup2(stand_in, fd);
+                close(stand_in);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    guard_standard_streams();
+    // A closed pipe must come back as a write error, not end the process unreported.
+    std::signal(SIGPIPE, SIG_IGN);
+    return eqsim::eqsim_main(argc, argv, stdout, stderr);
+}

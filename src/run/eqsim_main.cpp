@@ -1,7 +1,111 @@
 #include "run/eqsim_main.h"
 
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "run/control_file.h"
+#include "run/replication_driver.h"
+
 namespace eqsim {
 
-int eqsim_main(int, const char* const*, std::FILE*, std::FILE*) { return 0; }
+namespace {
+
+// Each failure prints one of these on standard output; the exit status is its length.
+constexpr std::string_view usage_message = "Must specify control file on command line.\n";
+constexpr std::string_view control_message = "Error reading control file.\n";
+constexpr std::string_view smoothing_message = "Invalid parameter for smoothing.\n";
+constexpr std::string_view simulation_message = "Error in reading data or computing simulation";
+
+constexpr const char* help_text =
+    "Usage: eqsim CONTROL-FILE\n"
+    "Simulates the random sampling error of equating a new test form to an old one\n"
+    "(random-groups design) and reports, per new-form raw score, the standard error and\n"
+    "mean over replications of the equated raw score and of the unrounded and rounded\n"
+    "scale scores, with a histogram of the rounded scale scores.\n"
+    "\n"
+    "The control file names the data file (I), the output file (O; standard output when\n"
+    "absent), the method (SM Post|Pre|None|Linear|Mean), the smoothing parameter (P), the\n"
+    "replications (R), the seed (SE; 0 takes the clock), the data columns (C) and the\n"
+    "scale's minimum, maximum and increment (SC). See README.md for the full format.\n"
+    "\n"
+    "Options (only as the single argument):\n"
+    "  -h, --help     show this text\n"
+    "  --version      show the version\n";
+
+int fail(std::FILE* out, std::FILE* err, std::string_view message, const std::string& diagnostic) {
+    std::fprintf(err, "eqsim: %s\n", diagnostic.c_str());
+    std::fflush(err);
+    std::fwrite(message.data(), 1, message.size(), out);
+    std::fflush(out);
+    return static_cast<int>(message.size());
+}
+
+// A seed of 0 asks for the clock; reduced so that it stays a usable seed after 2038 too.
+std::int32_t settle_seed(std::int32_t seed) {
+    if (seed == 0) {
+        const long long seconds = static_cast<long long>(std::time(nullptr));
+        long long reduced = seconds % 2147483646LL;
+        if (reduced < 0) {
+            reduced += 2147483646LL;
+        }
+        return reduced == 0 ? 1 : static_cast<std::int32_t>(reduced);
+    }
+    return seed < 0 ? -seed : seed;
+}
+
+std::string smoothing_problem(const ControlParameters& params) {
+    if (params.method == 2 && params.smoothing < 1.0) {
+        return "pre-smoothing needs a smoothing parameter (the log-linear degree) of 1.0 or more, "
+               "not " +
+               std::to_string(params.smoothing);
+    }
+    if (params.method == 1 && params.smoothing > 1.0) {
+        return "post-smoothing needs a smoothing parameter of 1.0 or less, not " +
+               std::to_string(params.smoothing);
+    }
+    return {};
+}
+
+}  // namespace
+
+int eqsim_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+    if (argc == 2) {
+        const std::string_view option = argv[1];
+        if (option == "--help" || option == "-h") {
+            std::fputs(help_text, out);
+            return std::fflush(out) == 0 ? 0 : 1;
+        }
+        if (option == "--version") {
+            std::fputs("eqsim " EQSIM_VERSION "\n", out);
+            return std::fflush(out) == 0 ? 0 : 1;
+        }
+    }
+    if (argc != 2) {
+        return fail(out, err, usage_message,
+                    "expected exactly one argument, the control file's path (eqsim --help)");
+    }
+    const std::string control_path = argv[1];
+    ControlParameters params;
+    std::string data_name;
+    std::string output_name;
+    std::string diagnostic;
+    if (read_control_file(control_path, params, data_name, output_name, diagnostic) != 0) {
+        return fail(out, err, control_message, diagnostic);
+    }
+    if (!validate_control_parameters(params, diagnostic)) {
+        return fail(out, err, control_message, control_path + ": " + diagnostic);
+    }
+    params.seed = settle_seed(params.seed);
+    if (const std::string problem = smoothing_problem(params); !problem.empty()) {
+        return fail(out, err, smoothing_message, control_path + ": " + problem);
+    }
+    const std::int16_t result = run_replications(params, data_name, output_name, out, diagnostic);
+    if (result != 0) {
+        return fail(out, err, simulation_message, diagnostic);
+    }
+    return 0;
+}
 
 }  // namespace eqsim

@@ -1,0 +1,23 @@
+// Linear and mean equating: the new form's scores are matched to the old form's by the first two
+// moments (linear) or the first moment only (mean) of the two sample distributions.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace eqsim {
+
+struct Moments {
+    double mean = 0.0;
+    double sd = 0.0;
+};
+
+// Mean and population standard deviation of distribution p over raw scores 0..max_score.
+void compute_moments(int max_score, std::span<const double> p, Moments& result);
+
+// Returns 1 on success and 0 when linear equating meets a new-form standard deviation of 0.
+int linear_equate(int kx, int ky, std::span<const double> new_dist,
+                  std::span<const double> old_dist, std::int16_t mean_only,
+                  std::span<double> equated);
+
+}  // namespace eqsim

@@ -1,0 +1,29 @@
+// Conversion of equated raw scores to the reporting scale: linear interpolation in the old
+// form's raw-to-scale table (straight-line extrapolation beyond its ends), then rounding to the
+// scale's increment within its minimum and maximum.
+#pragma once
+
+#include <span>
+
+namespace eqsim {
+
+struct ScaleSpec {
+    double min = 1.0;
+    double max = 36.0;
+    double increment = 1.0;
+};
+
+void convert_to_scale(int kx, int ky, const ScaleSpec& spec, std::span<const double> equated,
+                      std::span<const double> conversion, std::span<double> unrounded,
+                      std::span<double> rounded);
+
+// Reads n values off a table of k entries whose raw-score grid runs from low to high by step.
+void interpolate_conversion(int n, int k, std::span<const double> values,
+                            std::span<const double> table, double low, double high, double step,
+                            std::span<double> out);
+
+// Rounds to the multiples of increment (counted from 0), returning the bounds for values at or
+// beyond them.
+double round_to_scale(double value, double minimum, double maximum, double increment);
+
+}  // namespace eqsim

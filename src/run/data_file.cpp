@@ -1,0 +1,199 @@
+#include "run/data_file.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "run/text_lines.h"
+
+namespace eqsim {
+
+namespace {
+
+constexpr int data_token_limit = 25;
+constexpr int data_byte_limit = 299;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+bool ends_rows(const TextLine& line, const std::string& terminator) {
+    if (line.length == 0 || line.text[0] == '\r') {
+        return true;
+    }
+    return !terminator.empty() && line.text.compare(0, terminator.size(), terminator) == 0;
+}
+
+// An entry counts as a number when it starts like one; a leading sign marks it missing.
+bool is_numeric_entry(std::string_view entry) {
+    const char c = entry.empty() ? '\0' : entry[0];
+    return (c >= '0' && c <= '9') || c == '.';
+}
+
+// A form's column: the numbers must come first, then only missing entries.
+struct FormColumn {
+    std::int16_t count = 0;
+    bool missing_seen = false;
+};
+
+class RowReader {
+  public:
+    RowReader(const std::string& name, const std::int16_t columns[3], DataArrays& arrays)
+        : name_(name), columns_(columns), arrays_(arrays) {}
+
+    // Reads row i into the arrays. Returns false with the diagnostic set on failure.
+    bool read_row(const TextLine& line, std::int32_t i, std::string& diagnostic) {
+        const std::string where = name_ + ":" + std::to_string(i + 1) + ": ";
+        if (line.has_nul) {
+            diagnostic = where + "row holds a NUL byte; not a text file";
+            return false;
+        }
+        if (line.length > max_data_row) {
+            diagnostic = where + "row is " + std::to_string(line.length) +
+                         " characters long; at most 298 are allowed";
+            return false;
+        }
+        std::string_view tokens[data_token_limit];
+        const int count = split_tokens(data_token_limit, data_byte_limit, line.text, tokens);
+        for (int c = 0; c < 3; ++c) {
+            if (columns_[c] > count) {
+                diagnostic = where + "row has " + std::to_string(count) + " columns; column " +
+                             std::to_string(columns_[c]) + " is needed";
+                return false;
+            }
+        }
+        const std::string_view new_entry = tokens[columns_[0] - 1];
+        const std::string_view old_entry = tokens[columns_[1] - 1];
+        const std::string_view scale_entry = tokens[columns_[2] - 1];
+        if (!read_form_entry(new_entry, new_form_, arrays_.new_frequencies()[i], "new-form", where,
+                             diagnostic)) {
+            return false;
+        }
+        double& old_value = arrays_.old_frequencies()[i];
+        double& scale_value = arrays_.scale_conversion()[i];
+        if (!read_form_entry(old_entry, old_form_, old_value, "old-form", where, diagnostic)) {
+            return false;
+        }
+        if (!is_numeric_entry(old_entry)) {
+            scale_value = 0.0;
+            return true;
+        }
+        if (!read_finite(scale_entry, scale_value)) {
+            diagnostic =
+                where + "scale score \"" + std::string(scale_entry) + "\" is not a finite number";
+            return false;
+        }
+        return true;
+    }
+
+    std::int16_t new_count() const { return new_form_.count; }
+    std::int16_t old_count() const { return old_form_.count; }
+
+  private:
+    static bool read_finite(std::string_view entry, double& value) {
+        return read_double_prefix(entry, value) && std::isfinite(value);
+    }
+
+    static bool read_form_entry(std::string_view entry, FormColumn& form, double& value,
+                                const char* form_name, const std::string& where,
+                                std::string& diagnostic) {
+        if (!is_numeric_entry(entry)) {
+            value = 0.0;
+            form.missing_seen = true;
+            return true;
+        }
+        if (!read_finite(entry, value)) {
+            diagnostic = where + form_name + " frequency \"" + std::string(entry) +
+                         "\" is not a finite number";
+            return false;
+        }
+        if (form.missing_seen) {
+            diagnostic =
+                where + form_name + " frequency follows a row where that form's entry is missing";
+            return false;
+        }
+        ++form.count;
+        return true;
+    }
+
+    const std::string& name_;
+    const std::int16_t* columns_;
+    DataArrays& arrays_;
+    FormColumn new_form_;
+    FormColumn old_form_;
+};
+
+}  // namespace
+
+std::int32_t count_data_rows(std::FILE* file, const std::string& terminator) {
+    const long position = std::ftell(file);
+    if (position < 0) {
+        return 0;
+    }
+    std::int32_t count = 0;
+    TextLine line;
+    while (count <= max_data_rows &&
+           read_text_line(file, terminator.size() + 1, line) == LineStatus::line) {
+        if (ends_rows(line, terminator)) {
+            break;
+        }
+        ++count;
+    }
+    std::clearerr(file);
+    if (std::fseek(file, position, SEEK_SET) != 0) {
+        return 0;
+    }
+    return count;
+}
+
+std::int32_t read_data_file(const std::string& name, const std::int16_t columns[3],
+                            std::int16_t& kx, std::int16_t& ky, DataArrays& arrays,
+                            std::string& diagnostic) {
+    kx = 0;
+    ky = 0;
+    FileHandle file(std::fopen(name.c_str(), "r"));
+    if (!file) {
+        diagnostic = (name.empty() ? std::string("no data file named (keyword I)")
+                                   : name + ": cannot open data file: " + std::strerror(errno));
+        return 0;
+    }
+    skip_byte_order_mark(file.get());
+    const std::int32_t n = count_data_rows(file.get(), "$");
+    if (n == 0) {
+        diagnostic = name + ": data file holds no rows (or cannot be read)";
+        return 0;
+    }
+    if (n > max_data_rows) {
+        diagnostic = name + ": data file has more than 32767 rows";
+        return 0;
+    }
+    try {
+        arrays.block.assign(3 * static_cast<std::size_t>(n), 0.0);
+    } catch (const std::bad_alloc&) {
+        diagnostic = name + ": no storage for the data arrays";
+        return 0;
+    }
+    arrays.rows = n;
+    RowReader reader(name, columns, arrays);
+    TextLine line;
+    for (std::int32_t i = 0; i < n; ++i) {
+        if (read_text_line(file.get(), max_data_row + 1, line) != LineStatus::line) {
+            diagnostic = name + ": data file changed or became unreadable while it was read";
+            arrays = DataArrays{};
+            return 0;
+        }
+        if (!reader.read_row(line, i, diagnostic)) {
+            arrays = DataArrays{};
+            return 0;
+        }
+    }
+    kx = reader.new_count();
+    ky = reader.old_count();
+    return n;
+}
+
+}  // namespace eqsim

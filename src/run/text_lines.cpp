@@ -1,0 +1,156 @@
+#include "run/text_lines.h"
+
+#include <cstdlib>
+#include <limits>
+
+namespace eqsim {
+
+LineStatus read_text_line(std::FILE* file, std::size_t keep_limit, TextLine& line) {
+    line.text.clear();
+    line.length = 0;
+    line.has_nul = false;
+    line.has_newline = false;
+    bool read_any = false;
+    for (;;) {
+        const int c = std::getc(file);
+        if (c == EOF) {
+            if (std::ferror(file)) {
+                return LineStatus::read_error;
+            }
+            return read_any ? LineStatus::line : LineStatus::end_of_file;
+        }
+        read_any = true;
+        if (c == '\n') {
+            line.has_newline = true;
+            return LineStatus::line;
+        }
+        if (c == '\0') {
+            line.has_nul = true;
+        }
+        if (line.length < keep_limit) {
+            line.text.push_back(static_cast<char>(c));
+        }
+        ++line.length;
+    }
+}
+
+void skip_byte_order_mark(std::FILE* file) {
+    static constexpr unsigned char mark[3] = {0xEF, 0xBB, 0xBF};
+    int c = std::getc(file);
+    if (c != mark[0]) {
+        if (c != EOF) {
+            std::ungetc(c, file);
+        }
+        return;
+    }
+    // Only a whole mark is skipped; a partial one leaves the first line as it stands.
+    int second = std::getc(file);
+    int third = second == mark[1] ? std::getc(file) : EOF;
+    if (second == mark[1] && third == mark[2]) {
+        return;
+    }
+    std::rewind(file);
+}
+
+namespace {
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool ends_line(char c) {
+    return c == '\r' || c == '\n' || c == '\0';
+}
+
+}  // namespace
+
+std::int16_t split_tokens(int token_limit, int byte_limit, std::string_view line,
+                          std::span<std::string_view> tokens) {
+    int count = 0;
+    int bytes = 0;
+    std::size_t pos = 0;
+    const auto at = [&](std::size_t i) { return i < line.size() ? line[i] : '\0'; };
+    for (;;) {
+        while (is_blank(at(pos))) {
+            ++pos;
+        }
+        if (ends_line(at(pos))) {
+            return static_cast<std::int16_t>(count);
+        }
+        ++count;
+        if (count > token_limit) {
+            return static_cast<std::int16_t>(token_limit);
+        }
+        const std::size_t start = pos;
+        while (!is_blank(at(pos)) && !ends_line(at(pos))) {
+            if (bytes + 1 > byte_limit) {
+                return static_cast<std::int16_t>(count - 1);
+            }
+            ++bytes;
+            ++pos;
+        }
+        if (bytes + 1 > byte_limit) {
+            return static_cast<std::int16_t>(count - 1);
+        }
+        ++bytes;
+        tokens[count - 1] = line.substr(start, pos - start);
+        if (ends_line(at(pos))) {
+            return static_cast<std::int16_t>(count);
+        }
+    }
+}
+
+bool read_double_prefix(std::string_view token, double& value) {
+    const std::string text(token);
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (end == text.c_str()) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+namespace {
+
+// Optional sign and decimal digits, as integer formatted input reads them; what follows is ignored.
+template <typename Int>
+bool read_integer_prefix(std::string_view token, Int& value, bool& out_of_range) {
+    out_of_range = false;
+    std::size_t pos = 0;
+    bool negative = false;
+    if (pos < token.size() && (token[pos] == '+' || token[pos] == '-')) {
+        negative = token[pos] == '-';
+        ++pos;
+    }
+    if (pos >= token.size() || token[pos] < '0' || token[pos] > '9') {
+        return false;
+    }
+    // Accumulate the magnitude in 64 bits and stop counting once it is beyond every Int.
+    constexpr long long cap = static_cast<long long>(std::numeric_limits<Int>::max()) + 1;
+    long long magnitude = 0;
+    for (; pos < token.size() && token[pos] >= '0' && token[pos] <= '9'; ++pos) {
+        if (magnitude <= cap) {
+            magnitude = magnitude * 10 + (token[pos] - '0');
+        }
+    }
+    const long long signed_value = negative ? -magnitude : magnitude;
+    if (signed_value < std::numeric_limits<Int>::min() ||
+        signed_value > std::numeric_limits<Int>::max()) {
+        out_of_range = true;
+        return false;
+    }
+    value = static_cast<Int>(signed_value);
+    return true;
+}
+
+}  // namespace
+
+bool read_int32_prefix(std::string_view token, std::int32_t& value, bool& out_of_range) {
+    return read_integer_prefix(token, value, out_of_range);
+}
+
+bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of_range) {
+    return read_integer_prefix(token, value, out_of_range);
+}
+
+}  // namespace eqsim

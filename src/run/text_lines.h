@@ -1,0 +1,43 @@
+// Reading the control and data files: bounded line reads that also report what a plain text read
+// would hide (an over-long line, a NUL byte, a read error), the byte-order mark at the start of a
+// file, and the tokenizer both files share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace eqsim {
+
+enum class LineStatus { line, end_of_file, read_error };
+
+struct TextLine {
+    std::string text;          // the line without its newline, at most the kept length
+    std::size_t length = 0;    // characters before the newline (or the end of the file)
+    bool has_nul = false;      // the line holds a NUL byte
+    bool has_newline = false;  // a newline ended the line (not the end of the file)
+};
+
+// Reads one line. Only the first keep_limit characters are kept in text; the rest of a longer
+// line is consumed and counted in length.
+LineStatus read_text_line(std::FILE* file, std::size_t keep_limit, TextLine& line);
+
+// Consumes a UTF-8 byte-order mark at the current (initial) position, if there is one.
+void skip_byte_order_mark(std::FILE* file);
+
+// Splits line into tokens separated by blanks and tabs, ending at a carriage return, a newline or
+// the end of the text. Returns the number of tokens stored whole: at most token_limit, and the
+// token characters plus one terminator per token never exceed byte_limit.
+std::int16_t split_tokens(int token_limit, int byte_limit, std::string_view line,
+                          std::span<std::string_view> tokens);
+
+// Formatted input of one token's leading text, as the control and data files use it.
+// Each returns false when the token has no leading number (or it does not fit the type).
+bool read_double_prefix(std::string_view token, double& value);
+bool read_int32_prefix(std::string_view token, std::int32_t& value, bool& out_of_range);
+bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of_range);
+
+}  // namespace eqsim
