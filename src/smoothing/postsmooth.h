@@ -12,7 +12,10 @@ namespace eqsim {
 
 // Returns 0 on success and 1 on failure (the reverse of the other equating methods).
 // outputs[i] receives the equated scores for smoothing_values[i], i < count, over
-// new_low..new_high. The frequency arrays are only read.
+// new_low..new_high. The frequency arrays are only read. Fails, writing nothing, when a range
+// does not fit its arrays, a form has fewer than two score points, count is below 1 or beyond
+// either list, or the tail cut leaves a fitting range empty. Non-finite input is not a failure:
+// it gives non-finite scores for the caller to test.
 std::int16_t postsmooth_equate(int new_low, int new_high, int old_low, int old_high,
                                double new_size, double old_size, std::span<const double> new_rel,
                                std::span<const double> old_rel,

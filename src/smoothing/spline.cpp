@@ -34,6 +34,7 @@ FitWork take_fit_work(int lo, int hi) {
                    dvector(lo - 1, hi + 1)};
 }
 
+// The recurrences reach past both ends; these entries stay 0 so that they add nothing there.
 void clear_boundary_entries(int lo, int hi, FitWork& w) {
     w.r[lo - 1] = 0.0;
     w.r[lo] = 0.0;

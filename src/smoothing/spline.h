@@ -13,6 +13,7 @@ namespace eqsim {
 // a[i] + b[i]t + c[i]t^2 + d[i]t^3 with t = x - x[i]. Writes a and c over lo..hi (c is 0 at
 // both ends) and b and d over lo..hi-1; nothing outside lo..hi is read or written.
 // Always returns coefficients: non-finite data gives non-finite coefficients, never a hang.
+// An empty range (hi < lo) writes nothing.
 void fit_smoothing_spline(int lo, int hi, const DVector& x, const DVector& y, const DVector& dy,
                           double smoothing, DVector& a, DVector& b, DVector& c,
                           DVector& d) noexcept;
