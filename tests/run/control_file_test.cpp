@@ -1,0 +1,206 @@
+#include "run/control_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "run/text_lines.h"
+#include "support/temp_dir.h"
+
+namespace eqsim {
+namespace {
+
+struct ReadOutcome {
+    std::int16_t status;
+    ControlParameters params;
+    std::string data_name;
+    std::string output_name;
+    std::string diagnostic;
+};
+
+ReadOutcome read_text(const std::string& content) {
+    testing::TempDir dir;
+    ReadOutcome outcome{};
+    outcome.status = read_control_file(dir.write("run.ctl", content), outcome.params,
+                                       outcome.data_name, outcome.output_name, outcome.diagnostic);
+    return outcome;
+}
+
+std::vector<std::string> tokens_of(const std::string& line, int limit, int bytes) {
+    std::vector<std::string_view> slots(static_cast<std::size_t>(limit));
+    const int count = split_tokens(limit, bytes, line, slots);
+    return {slots.begin(), slots.begin() + count};
+}
+
+TEST(SplitTokens, SeparatesOnBlanksAndTabsAndStopsAtLineEnds) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(tokens_of("  R \t 500  \n", 4, 149), (V{"R", "500"}));
+    EXPECT_EQ(tokens_of("a b\r c", 4, 149), (V{"a", "b"}));
+    EXPECT_EQ(tokens_of(" \t\r\n", 4, 149), V{});
+    EXPECT_EQ(tokens_of("a b c d e f", 4, 149), (V{"a", "b", "c", "d"}));
+    // Bytes stored count one terminator per token: "ab"+"cd" need 6, "ab" alone 3.
+    EXPECT_EQ(tokens_of("ab cd", 4, 6), (V{"ab", "cd"}));
+    EXPECT_EQ(tokens_of("ab cd", 4, 5), V{"ab"});
+    EXPECT_EQ(tokens_of("ab cd", 4, 3), V{"ab"});
+    EXPECT_EQ(tokens_of("ab cd", 4, 2), V{});
+}
+
+TEST(ReadControlFile, KeywordsGoByTheirFirstLettersInAnyCase) {
+    const ReadOutcome o = read_text(
+        "# a comment\nreplications 500\nparameter 0.5\ncolumns 2 3 4 5\n"
+        "Input Data.txt\noutput Out.TXT\nseed -17\nsmoothing none\nscale 100 130 2\n");
+    ASSERT_EQ(o.status, 0) << o.diagnostic;
+    EXPECT_EQ(o.params.replications, 500);
+    EXPECT_EQ(o.params.smoothing, 0.5);
+    EXPECT_EQ(o.params.columns[0], 2);
+    EXPECT_EQ(o.params.columns[2], 4);
+    EXPECT_EQ(o.data_name, "Data.txt");
+    EXPECT_EQ(o.output_name, "Out.TXT");
+    EXPECT_EQ(o.params.seed, -17);
+    EXPECT_EQ(o.params.method, 3);
+    EXPECT_EQ(o.params.scale.min, 100.0);
+    EXPECT_EQ(o.params.scale.increment, 2.0);
+
+    EXPECT_EQ(read_text("r 7\nR 8\n").params.replications, 8);
+    EXPECT_EQ(read_text("se 7\n").params.seed, 7);
+    EXPECT_EQ(read_text("SEED 7\n").params.seed, 7);
+}
+
+TEST(ReadControlFile, MethodWordsAndTheirFirstLetters) {
+    const std::vector<std::pair<std::string, EquatingMethod>> words = {
+        {"PO", 1}, {"post", 1},   {"Postsmoothing", 1}, {"pre", 2}, {"PResmooth", 2}, {"None", 3},
+        {"n", 3},  {"linear", 4}, {"Mean", 5},          {"P", 0},   {"X", 0},         {"Px", 0}};
+    for (const auto& [word, code] : words) {
+        EXPECT_EQ(parse_method_code(word), code) << word;
+        const ReadOutcome o = read_text("SM " + word + "\n");
+        EXPECT_EQ(o.status, code == 0 ? 1 : 0) << word;
+    }
+}
+
+TEST(ReadControlFile, ValuesReadTheirLeadingNumberOnly) {
+    EXPECT_EQ(read_text("R 10x\n").params.replications, 10);
+    EXPECT_EQ(read_text("R +12\n").params.replications, 12);
+    EXPECT_EQ(read_text("P 1e-2abc\n").params.smoothing, 0.01);
+    EXPECT_EQ(read_text("P 0x1p-2\n").params.smoothing, 0.25);
+    EXPECT_EQ(read_text("C 007 2 3\n").params.columns[0], 7);
+}
+
+TEST(ReadControlFile, LinesInErrorStopTheReadingAndKeepEarlierSettings) {
+    const std::vector<std::string> bad = {"S 7\n",
+                                          "X 1\n",
+                                          "R 10 20\n",
+                                          "R\n",
+                                          "C 2 3\n",
+                                          "SC 1 2\n",
+                                          "I\n",
+                                          "I a b\n",
+                                          "R ten\n",
+                                          "P abc\n",
+                                          "SE -\n",
+                                          "C 1 x 3\n",
+                                          "SM Q\n",
+                                          "   \n",
+                                          " # not a comment\n",
+                                          "R 2147483648\n",
+                                          "SE -2147483649\n",
+                                          "C 1 2 32768\n",
+                                          "R 99999999999999999999\n",
+                                          "R 5\r\n \r\n"};
+    for (const std::string& text : bad) {
+        EXPECT_EQ(read_text(text).status, 1) << text;
+    }
+    const ReadOutcome o = read_text("R 33\nSE 5\nX 1\nR 44\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.params.replications, 33);
+    EXPECT_NE(o.diagnostic.find("run.ctl:3:"), std::string::npos) << o.diagnostic;
+    EXPECT_NE(read_text("S 7\n").diagnostic.find("needs a second letter"), std::string::npos);
+}
+
+TEST(ReadControlFile, AnEmptyLineEndsTheSettings) {
+    for (const std::string ending : {"\n", "\r\n"}) {
+        const ReadOutcome o = read_text("R 20\nSE 3" + ending + ending + "garbage line\nR 99\n");
+        EXPECT_EQ(o.status, 0) << o.diagnostic;
+        EXPECT_EQ(o.params.replications, 20);
+        EXPECT_EQ(o.params.seed, 3);
+    }
+    EXPECT_EQ(read_text("").status, 0);
+    EXPECT_EQ(read_text("# only\n# comments\n").params.replications, 10);
+    EXPECT_EQ(read_text("R 21").params.replications, 21);  // no final newline
+    // A lone carriage return without its newline is not an empty line.
+    EXPECT_EQ(read_text("R 21\n\r").status, 1);
+}
+
+TEST(ReadControlFile, ByteOrderMarkAndWindowsLineEnds) {
+    const ReadOutcome o = read_text("\xEF\xBB\xBFR 30\r\nSM Mean\r\n");
+    EXPECT_EQ(o.status, 0) << o.diagnostic;
+    EXPECT_EQ(o.params.replications, 30);
+    EXPECT_EQ(o.params.method, 5);
+    EXPECT_EQ(read_text("\xEF\xBB\xBF# comment\nR 31\n").params.replications, 31);
+}
+
+TEST(ReadControlFile, LongLinesAreErrorsButLongCommentsAreSkipped) {
+    const std::string at_limit = "I " + std::string(146, 'd');
+    EXPECT_EQ(read_text(at_limit + "\n").status, 0);
+    EXPECT_EQ(read_text(at_limit + "\n").data_name.size(), 146u);
+    EXPECT_EQ(read_text(at_limit + "d\n").status, 1);
+    EXPECT_EQ(read_text(at_limit + "d").status, 1);
+    EXPECT_EQ(read_text(at_limit + "\r\n").status, 1);  // the carriage return counts
+    // Read in pieces, the tail of this comment would be a setting.
+    const ReadOutcome o = read_text("#" + std::string(148, ' ') + "R 99\nR 12\n");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.params.replications, 12);
+    // Exactly 149 characters: never mistaken for an empty line that ends the file.
+    EXPECT_EQ(read_text("R 5" + std::string(146, ' ') + "\nR 6\n").status, 1);
+}
+
+TEST(ReadControlFile, UnreadableFilesAndNulBytesAreErrors) {
+    testing::TempDir dir;
+    ControlParameters params;
+    std::string data;
+    std::string output;
+    std::string diagnostic;
+    EXPECT_EQ(read_control_file(dir.path(), params, data, output, diagnostic), 1);
+    EXPECT_EQ(read_control_file(dir.file("missing"), params, data, output, diagnostic), 1);
+    EXPECT_NE(diagnostic.find("missing"), std::string::npos);
+    EXPECT_EQ(read_text(std::string("R 5\0junk\n", 10)).status, 1);
+    EXPECT_EQ(read_text(std::string("\0\n", 2)).status, 1);
+}
+
+TEST(ValidateControlParameters, FinalValuesMustAllowARun) {
+    std::string diagnostic;
+    EXPECT_TRUE(validate_control_parameters(ControlParameters{}, diagnostic));
+    const auto rejects = [](auto change) {
+        ControlParameters p;
+        change(p);
+        std::string why;
+        return !validate_control_parameters(p, why) && !why.empty();
+    };
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.replications = 0; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.smoothing = HUGE_VAL; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.smoothing = std::nan(""); }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.scale.increment = 0.0; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.scale.increment = -1.0; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.scale.max = 0.5; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.scale.min = -HUGE_VAL; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.scale.max = 32768.0; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.scale = {0.0, 1.0, 1e-12}; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.columns[1] = 0; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.columns[2] = 26; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.seed = 2147483647; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.seed = -2147483647; }));
+    EXPECT_TRUE(rejects([](ControlParameters& p) { p.seed = INT32_MIN; }));
+    EXPECT_FALSE(rejects([](ControlParameters& p) { p.scale = {1.0, 32767.0, 1.0}; }));
+    EXPECT_FALSE(rejects([](ControlParameters& p) { p.seed = -2147483646; }));
+    EXPECT_FALSE(rejects([](ControlParameters& p) { p.scale = {5.0, 5.0, 0.3}; }));
+}
+
+TEST(ScalePointCount, RoundsTheNumberOfIncrements) {
+    EXPECT_EQ(scale_point_count(ScaleSpec{1.0, 36.0, 1.0}), 36.0);
+    EXPECT_EQ(scale_point_count(ScaleSpec{100.0, 130.0, 2.0}), 16.0);
+    EXPECT_EQ(scale_point_count(ScaleSpec{0.0, 1.0, 0.3}), 4.0);
+}
+
+}  // namespace
+}  // namespace eqsim

@@ -1,0 +1,109 @@
+#include "support/temp_dir.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "run/eqsim_main.h"
+
+namespace eqsim::testing {
+
+TempDir::TempDir() {
+    std::string pattern = std::filesystem::temp_directory_path().string() + "/eqsim-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a scratch folder");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // Tests may leave read-only folders behind; make them removable first.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
+        if (entry.is_directory(ignored)) {
+            chmod(entry.path().c_str(), 0700);
+        }
+    }
+    chmod(path_.c_str(), 0700);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void TempDir::write_file(const std::string& path, const std::string& content) {
+    std::ofstream stream(path, std::ios::binary);
+    stream << content;
+}
+
+std::string TempDir::write(const std::string& name, const std::string& content) const {
+    const std::string path = file(name);
+    write_file(path, content);
+    return path;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+bool file_exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+namespace {
+
+std::string drain(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, got);
+    }
+    std::fclose(file);
+    return text;
+}
+
+}  // namespace
+
+RunResult run_in_process(const std::vector<std::string>& args) {
+    std::vector<const char*> argv = {"eqsim"};
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    RunResult result;
+    result.status = eqsim::eqsim_main(static_cast<int>(argv.size()), argv.data(), out, err);
+    result.out = drain(out);
+    result.err = drain(err);
+    return result;
+}
+
+RunResult run_executable(const std::string& arguments_and_redirections) {
+    TempDir capture;
+    // The captures come first so that the caller's own redirections take precedence.
+    const std::string command = std::string("'") + EQSIM_EXECUTABLE + "' >'" + capture.file("out") +
+                                "' 2>'" + capture.file("err") + "' " + arguments_and_redirections;
+    const int raw = std::system(command.c_str());
+    RunResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = read_file(capture.file("out"));
+    result.err = read_file(capture.file("err"));
+    return result;
+}
+
+std::string example_data_path() {
+    return std::string(EQSIM_SOURCE_DIR) + "/examples/actmath.dat";
+}
+
+}  // namespace eqsim::testing

@@ -1,0 +1,47 @@
+// Scratch folders and whole-program runs for the tests: each test gets its own folder, removed
+// afterwards, and can run the program in-process or as a separate executable.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace eqsim::testing {
+
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Writes content to name inside the folder and returns the file's path.
+    std::string write(const std::string& name, const std::string& content) const;
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // Writes content to a file at any path.
+    static void write_file(const std::string& path, const std::string& content);
+
+  private:
+    std::string path_;
+};
+
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+struct RunResult {
+    int status = 0;
+    std::string out;
+    std::string err;
+};
+
+// Runs the program in this process with the given arguments (the program name is added).
+RunResult run_in_process(const std::vector<std::string>& args);
+
+// Runs the built executable through the shell with standard output and error captured; the
+// arguments may carry redirections of their own, which take precedence.
+RunResult run_executable(const std::string& arguments_and_redirections);
+
+// The bundled example's data file.
+std::string example_data_path();
+
+}  // namespace eqsim::testing
