@@ -19,14 +19,14 @@ namespace eqsim {
 
 namespace {
 
-constexpr double lookup_scale = 10.0;
 constexpr double postsmooth_tail_cut = 0.005;
 
-// One form's population: its sample size and sampling table.
+// One form's population: its sample size and sampling tables.
 struct FormPopulation {
     std::int32_t sample_size = 0;
     std::span<double> cumulative;
     std::vector<std::int32_t> lookup;
+    RawSamplingTable raw_table;
     std::vector<std::int32_t> counts;
     std::vector<double> sample;  // the current replication's relative frequencies
 };
@@ -58,6 +58,7 @@ std::string form_total_problem(const std::string& data_name, const char* form, d
 
 struct Simulation {
     const ControlParameters& params;
+    SamplingChoice sampling;
     std::int16_t kx = 0;
     std::int16_t ky = 0;
     std::int16_t scale_points = 0;
@@ -74,12 +75,12 @@ struct Simulation {
     Accumulator rounded_sums;
     std::vector<std::int32_t> histogram;
 
-    explicit Simulation(const ControlParameters& p) : params(p) {}
+    Simulation(const ControlParameters& p, const SamplingChoice& s) : params(p), sampling(s) {}
 
     void allocate(std::int32_t rows) {
         const auto n = static_cast<std::size_t>(rows);
         for (FormPopulation* form : {&new_form, &old_form}) {
-            form->lookup.assign(static_cast<std::size_t>(lookup_scale) + 1, 0);
+            form->lookup.assign(static_cast<std::size_t>(sampling.lookup_scale) + 1, 0);
             form->counts.assign(n, 0);
             form->sample.assign(n, 0.0);
         }
@@ -93,9 +94,21 @@ struct Simulation {
         histogram.assign(static_cast<std::size_t>(kx) * static_cast<std::size_t>(scale_points), 0);
     }
 
+    void build_tables(FormPopulation& form, int k) {
+        // The cumulative values do not depend on the lookup's scale.
+        build_sampling_table(k, sampling.lookup_scale, form.cumulative, form.lookup);
+        if (sampling.raw_thresholds) {
+            build_raw_sampling_table(k, form.cumulative, form.raw_table);
+        }
+    }
+
     void draw_sample(FormPopulation& form, int k) {
-        draw_score_counts(form.sample_size, k, lookup_scale, form.cumulative, form.lookup,
-                          form.counts);
+        if (sampling.raw_thresholds) {
+            draw_score_counts_raw(form.sample_size, k, form.raw_table, form.counts);
+        } else {
+            draw_score_counts(form.sample_size, k, sampling.lookup_scale, form.cumulative,
+                              form.lookup, form.counts);
+        }
         const double size = static_cast<double>(form.sample_size);
         for (int j = 0; j < k; ++j) {
             form.sample[j] = static_cast<double>(form.counts[j]) / size;
@@ -219,8 +232,8 @@ void moments_from_sums(int k, std::int32_t completed, std::span<double> sums,
 
 std::int16_t run_replications(const ControlParameters& params, const std::string& data_name,
                               const std::string& output_name, std::FILE* standard_output,
-                              std::string& diagnostic) {
-    Simulation sim(params);
+                              std::string& diagnostic, const SamplingChoice& sampling) {
+    Simulation sim(params, sampling);
     sim.working_smoothing = params.smoothing;
     sim.degree = loglinear_degree(params.smoothing);
 
@@ -275,8 +288,13 @@ std::int16_t run_replications(const ControlParameters& params, const std::string
     }
     sim.new_form.cumulative = new_freq.first(static_cast<std::size_t>(sim.kx));
     sim.old_form.cumulative = old_freq.first(static_cast<std::size_t>(sim.ky));
-    build_sampling_table(sim.kx, lookup_scale, sim.new_form.cumulative, sim.new_form.lookup);
-    build_sampling_table(sim.ky, lookup_scale, sim.old_form.cumulative, sim.old_form.lookup);
+    try {
+        sim.build_tables(sim.new_form, sim.kx);
+        sim.build_tables(sim.old_form, sim.ky);
+    } catch (const std::bad_alloc&) {
+        diagnostic = "no storage for the sampling tables";
+        return -1;
+    }
     sim.conversion = data.scale_conversion().first(static_cast<std::size_t>(sim.ky));
     seed_uniform(params.seed);
 

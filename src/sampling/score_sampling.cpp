@@ -1,5 +1,7 @@
 #include "sampling/score_sampling.h"
 
+#include <algorithm>
+
 #include "sampling/uniform_random.h"
 
 namespace eqsim {
@@ -31,14 +33,90 @@ void draw_score_counts(std::int32_t n, int k, double lookup_scale,
     for (int j = 0; j < k; ++j) {
         counts[j] = 0;
     }
+    UniformRandom generator = uniform_random;
     for (std::int32_t drawn = 0; drawn < n; ++drawn) {
-        const double u = draw_uniform();
+        const double u =
+            static_cast<double>(draw_uniform_raw(generator)) / uniform_constants::divisor;
         int j = lookup[static_cast<int>(lookup_scale * u)];
         while (u > cumulative[j]) {
             ++j;
         }
         ++counts[j];
     }
+    uniform_random = generator;
+}
+
+namespace {
+
+constexpr std::int64_t largest_raw = 2147483647;
+
+double deviate_of(std::int64_t raw) {
+    return static_cast<double>(raw) / uniform_constants::divisor;
+}
+
+// The smallest raw value whose deviate exceeds value, or one beyond every raw value.
+std::uint32_t raw_threshold(double value) {
+    if (!(deviate_of(largest_raw) > value)) {
+        return 0xFFFFFFFFu;
+    }
+    if (deviate_of(1) > value) {
+        return 1u;
+    }
+    // Start near value * (2^31 - 1) and step to the exact boundary; division is monotone, so
+    // the deviates on either side of it settle the question.
+    std::int64_t raw = std::clamp(static_cast<std::int64_t>(value * uniform_constants::divisor),
+                                  std::int64_t{1}, largest_raw);
+    while (raw < largest_raw && !(deviate_of(raw) > value)) {
+        ++raw;
+    }
+    while (raw > 1 && deviate_of(raw - 1) > value) {
+        --raw;
+    }
+    return static_cast<std::uint32_t>(raw);
+}
+
+int score_of_raw(std::uint32_t raw, int k, const std::vector<std::uint32_t>& thresholds) {
+    int j = 0;
+    while (j < k - 1 && raw >= thresholds[static_cast<std::size_t>(j)]) {
+        ++j;
+    }
+    return j;
+}
+
+}  // namespace
+
+void build_raw_sampling_table(int k, std::span<const double> cumulative, RawSamplingTable& table) {
+    table.thresholds.resize(static_cast<std::size_t>(k));
+    for (int j = 0; j < k; ++j) {
+        table.thresholds[static_cast<std::size_t>(j)] = raw_threshold(cumulative[j]);
+    }
+    table.thresholds[static_cast<std::size_t>(k - 1)] = 0xFFFFFFFFu;
+    const std::size_t buckets = (std::size_t{1} << (31 - RawSamplingTable::bucket_shift)) + 1;
+    table.start.resize(buckets);
+    for (std::size_t b = 0; b < buckets; ++b) {
+        const std::uint32_t smallest = static_cast<std::uint32_t>(
+            std::max<std::uint64_t>(1u, b << RawSamplingTable::bucket_shift));
+        table.start[b] = score_of_raw(smallest, k, table.thresholds);
+    }
+}
+
+void draw_score_counts_raw(std::int32_t n, int k, const RawSamplingTable& table,
+                           std::span<std::int32_t> counts) {
+    for (int j = 0; j < k; ++j) {
+        counts[j] = 0;
+    }
+    const std::uint32_t* thresholds = table.thresholds.data();
+    const std::int32_t* start = table.start.data();
+    UniformRandom generator = uniform_random;
+    for (std::int32_t drawn = 0; drawn < n; ++drawn) {
+        const auto raw = static_cast<std::uint32_t>(draw_uniform_raw(generator));
+        int j = start[raw >> RawSamplingTable::bucket_shift];
+        while (raw >= thresholds[j]) {
+            ++j;
+        }
+        ++counts[j];
+    }
+    uniform_random = generator;
 }
 
 }  // namespace eqsim

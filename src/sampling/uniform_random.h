@@ -1,6 +1,6 @@
 // The program's one source of randomness: the minimal standard congruential generator
-// (multiplier 16807, modulus 2^31 - 1, Schrage's factorisation) behind a 97-slot shuffle table.
-// The state is process-wide; every step is exact so that a seed always gives the same deviates.
+// (multiplier 16807, modulus 2^31 - 1) behind a 97-slot shuffle table. The state is process-wide;
+// every step is exact integer arithmetic, so a seed always gives the same deviates.
 #pragma once
 
 #include <cstdint>
@@ -24,31 +24,79 @@ inline constexpr double reciprocal = 1.0 / 2147483647.0;
 inline constexpr double divisor = 2147483647.0;
 }  // namespace uniform_constants
 
-// Advances the congruential sequence by one step and returns the new value.
-inline std::int32_t congruential_step() {
+// One step by Schrage's factorisation, exact in 32-bit arithmetic for every state, negative
+// ones and 0 included: (16807 * state) mod (2^31 - 1), represented in 1..2^31 - 1.
+inline std::int32_t congruential_step_schrage(std::int32_t state) {
     using namespace uniform_constants;
-    const std::int32_t state = uniform_random.state;
     const std::int32_t hi = state / schrage_q;
     const std::int32_t lo = state % schrage_q;
     const std::int32_t t = multiplier * lo - schrage_r * hi;
-    uniform_random.state = t > 0 ? t : t + modulus;
-    return uniform_random.state;
+    return t > 0 ? t : t + modulus;
+}
+
+// The same step for states in 1..2^31 - 1 (every state after the first step) by a 64-bit
+// product reduced modulo the Mersenne prime, in half the time.
+inline std::int32_t congruential_step_positive(std::int32_t state) {
+    const std::uint64_t product = static_cast<std::uint64_t>(state) *
+                                  static_cast<std::uint64_t>(uniform_constants::multiplier);
+    // product = high * 2^31 + low = high * (2^31 - 1) + (high + low)
+    std::uint64_t residue = (product & 0x7FFFFFFFu) + (product >> 31);
+    if (residue > 0x7FFFFFFFu) {
+        residue -= 0x7FFFFFFFu;
+    }
+    return static_cast<std::int32_t>(residue);
+}
+
+// Advances generator's congruential sequence by one step and returns the new value.
+inline std::int32_t congruential_step(UniformRandom& generator) {
+    const std::int32_t state = generator.state;
+    generator.state =
+        state > 0 ? congruential_step_positive(state) : congruential_step_schrage(state);
+    return generator.state;
+}
+
+inline std::int32_t congruential_step() {
+    return congruential_step(uniform_random);
+}
+
+// The shuffle slot that a raw value selects: floor(97 * last / (2^31 - 1)), held at 96. This is
+// the integer form of truncating last * 97.0 * reciprocal and gives the same slot for every
+// value: with C = floor(97 * 2^64 / (2^31 - 1)), last * C / 2^64 falls short of
+// 97 * last / (2^31 - 1) by less than 2^-33, while that quotient is never within 1 / (2^31 - 1)
+// of an integer from above, except for last = 2^31 - 1 (a degenerate seed), where the shortfall
+// turns 97 into the 96 that the table needs.
+inline int shuffle_slot(std::int32_t last) {
+    constexpr std::uint64_t scaled_ratio = 833223655812u;  // floor(97 * 2^64 / (2^31 - 1))
+    __extension__ using wide = unsigned __int128;
+    return static_cast<int>((static_cast<wide>(static_cast<std::uint32_t>(last)) * scaled_ratio) >>
+                            64);
+}
+
+// The slot as the floating-point product selects it; the reference for shuffle_slot.
+inline int shuffle_slot_floating(std::int32_t last) {
+    const int slot =
+        static_cast<int>(static_cast<double>(last) * 97.0 * uniform_constants::reciprocal);
+    return slot > 96 ? 96 : slot;
 }
 
 void seed_uniform(std::int32_t seed);
 
+// The next raw value of generator's shuffled sequence, in 1..2147483646 for a proper seed. Hot
+// loops run a local copy of the generator, which their own stores cannot alias.
+inline std::int32_t draw_uniform_raw(UniformRandom& generator) {
+    const int slot = shuffle_slot(generator.last);
+    generator.last = generator.table[slot];
+    generator.table[slot] = congruential_step(generator);
+    return generator.last;
+}
+
+inline std::int32_t draw_uniform_raw() {
+    return draw_uniform_raw(uniform_random);
+}
+
 // The next deviate, in (0, 1].
 inline double draw_uniform() {
-    using namespace uniform_constants;
-    // For last = 2^31 - 1 (a degenerate seed) the product rounds to exactly 97.0; the clamp keeps
-    // the slot inside the table without changing any other case.
-    int slot = static_cast<int>(static_cast<double>(uniform_random.last) * 97.0 * reciprocal);
-    if (slot > 96) {
-        slot = 96;
-    }
-    uniform_random.last = uniform_random.table[slot];
-    uniform_random.table[slot] = congruential_step();
-    return static_cast<double>(uniform_random.last) / divisor;
+    return static_cast<double>(draw_uniform_raw()) / uniform_constants::divisor;
 }
 
 }  // namespace eqsim

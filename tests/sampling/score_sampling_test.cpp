@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <numeric>
 #include <vector>
@@ -79,6 +80,93 @@ TEST(ScoreDraws, EachDeviateGoesToTheSmallestScoreWhoseCumulativeValueReachesIt)
         ++expected[j];
     }
     EXPECT_EQ(draw(table, 20000, 2024), expected);
+}
+
+}  // namespace
+}  // namespace eqsim
+
+namespace eqsim {
+namespace {
+
+std::vector<std::int32_t> draw_raw(const std::vector<double>& distribution, std::int32_t n,
+                                   std::int32_t seed) {
+    std::vector<double> cumulative = distribution;
+    std::vector<std::int32_t> lookup(11);
+    const int k = static_cast<int>(distribution.size());
+    build_sampling_table(k, 10.0, cumulative, lookup);
+    RawSamplingTable table;
+    build_raw_sampling_table(k, cumulative, table);
+    std::vector<std::int32_t> counts(distribution.size(), -7);
+    seed_uniform(seed);
+    draw_score_counts_raw(n, k, table, counts);
+    return counts;
+}
+
+std::vector<double> bell(int k, double centre, double spread) {
+    std::vector<double> p(static_cast<std::size_t>(k));
+    double total = 0.0;
+    for (int i = 0; i < k; ++i) {
+        const double z = (i - centre) / spread;
+        p[static_cast<std::size_t>(i)] = std::exp(-0.5 * z * z);
+        total += p[static_cast<std::size_t>(i)];
+    }
+    for (double& v : p) {
+        v /= total;
+    }
+    return p;
+}
+
+TEST(ScoreDraws, EveryLookupAndTheRawValuePathDrawTheSameSamples) {
+    std::vector<double> tiny(30, 1e-10);  // probabilities below one raw step
+    tiny[12] = 1.0 - 29e-10;
+    const std::vector<std::vector<double>> populations = {
+        bell(41, 20.0, 8.0),
+        bell(81, 42.0, 13.0),
+        bell(41, 33.0, 4.0),                              // skewed against the top
+        {0.0, 0.0, 0.3, 0.0, 0.0, 0.45, 0.0, 0.25, 0.0},  // impossible scores
+        {1.0},                                            // one point
+        {0.0, 0.0, 1.0, 0.0},                             // all mass on one score
+        {0.5, 0.4, 0.3, 0.2},                             // sums above 1
+        {0.1, 0.2, 0.1, 0.2},                             // sums below 1
+        {1.0 / 3.0, 1.0 / 3.0, 1.0 / 3.0},
+        tiny,
+    };
+    for (std::size_t p = 0; p < populations.size(); ++p) {
+        for (const std::int32_t seed : {1, 17, 4711, 99991, 2147483646}) {
+            const Table ten = build(populations[p], 10.0);
+            const auto expected = draw(ten, 5000, seed, 10.0);
+            EXPECT_EQ(draw_raw(populations[p], 5000, seed), expected) << "population " << p;
+            for (const double scale : {1.0, 4096.0, 65536.0}) {
+                EXPECT_EQ(draw(build(populations[p], scale), 5000, seed, scale), expected)
+                    << "population " << p << " scale " << scale;
+            }
+        }
+    }
+}
+
+TEST(ScoreDraws, RawPathLeavesTheGeneratorWhereTheDeviatePathDoes) {
+    const std::vector<double> population = bell(41, 20.0, 8.0);
+    draw_raw(population, 777, 31337);
+    const std::int32_t after_raw = draw_uniform_raw();
+    seed_uniform(31337);
+    for (int i = 0; i < 777; ++i) {
+        draw_uniform();
+    }
+    EXPECT_EQ(draw_uniform_raw(), after_raw);
+}
+
+TEST(RawSamplingTable, ThresholdsAreTheFirstRawValuesBeyondEachCumulativeValue) {
+    std::vector<double> cumulative = {0.25, 0.25, 0.0, 0.5};
+    std::vector<std::int32_t> lookup(11);
+    build_sampling_table(4, 10.0, cumulative, lookup);
+    RawSamplingTable table;
+    build_raw_sampling_table(4, cumulative, table);
+    for (std::size_t j = 0; j + 1 < 4; ++j) {
+        const std::int64_t t = table.thresholds[j];
+        EXPECT_GT(static_cast<double>(t) / 2147483647.0, cumulative[j]);
+        EXPECT_LE(static_cast<double>(t - 1) / 2147483647.0, cumulative[j]);
+    }
+    EXPECT_EQ(table.thresholds[3], 0xFFFFFFFFu);
 }
 
 }  // namespace

@@ -1,0 +1,67 @@
+// Per-deviate cost of the generator and of drawing score samples.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "bench_data.h"
+#include "sampling/score_sampling.h"
+#include "sampling/uniform_random.h"
+
+namespace {
+
+using namespace eqsim;
+
+void BM_DrawUniform(benchmark::State& state) {
+    seed_uniform(12345);
+    double sink = 0.0;
+    for (auto _ : state) {
+        for (int i = 0; i < 1000; ++i) {
+            sink += draw_uniform();
+        }
+    }
+    benchmark::DoNotOptimize(sink);
+    state.SetItemsProcessed(state.iterations() * 1000);
+}
+BENCHMARK(BM_DrawUniform);
+
+void BM_DrawScoreCounts(benchmark::State& state) {
+    const double scale = static_cast<double>(state.range(0));
+    const bench::Populations pop = bench::example_populations();
+    std::vector<double> cumulative = pop.new_form;
+    const int k = static_cast<int>(cumulative.size());
+    std::vector<std::int32_t> lookup(static_cast<std::size_t>(scale) + 1);
+    build_sampling_table(k, scale, cumulative, lookup);
+    std::vector<std::int32_t> counts(cumulative.size());
+    seed_uniform(12345);
+    for (auto _ : state) {
+        draw_score_counts(4329, k, scale, cumulative, lookup, counts);
+        benchmark::DoNotOptimize(counts.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 4329);
+}
+BENCHMARK(BM_DrawScoreCounts)->Arg(10)->Arg(4096);
+
+}  // namespace
+
+namespace {
+
+void BM_DriverSampling(benchmark::State& state) {
+    const bench::Populations pop = bench::example_populations();
+    std::vector<double> cumulative = pop.new_form;
+    const int k = static_cast<int>(cumulative.size());
+    std::vector<std::int32_t> lookup(11);
+    build_sampling_table(k, 10.0, cumulative, lookup);
+    RawSamplingTable table;
+    build_raw_sampling_table(k, cumulative, table);
+    std::vector<std::int32_t> counts(cumulative.size());
+    seed_uniform(12345);
+    for (auto _ : state) {
+        draw_score_counts_raw(4329, k, table, counts);
+        benchmark::DoNotOptimize(counts.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 4329);
+}
+BENCHMARK(BM_DriverSampling);
+
+}  // namespace
