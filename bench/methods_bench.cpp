@@ -1,0 +1,155 @@
+// Per-replication cost of each equating method against the cost of drawing that replication's
+// two samples, on the bundled example's populations and on an 81-point test.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "bench_data.h"
+#include "equating/equipercentile.h"
+#include "equating/linear_equating.h"
+#include "sampling/score_sampling.h"
+#include "sampling/uniform_random.h"
+#include "smoothing/loglinear.h"
+#include "smoothing/postsmooth.h"
+
+namespace {
+
+using namespace eqsim;
+
+struct Replication {
+    int kx = 0;
+    int ky = 0;
+    double nx = 0.0;
+    double ny = 0.0;
+    std::vector<double> rx;
+    std::vector<double> ry;
+};
+
+bench::Populations populations(std::int64_t which) {
+    return which == 0 ? bench::example_populations() : bench::long_test_populations();
+}
+
+std::vector<double> sample_of(const std::vector<double>& population, double size) {
+    std::vector<double> cumulative = population;
+    const int k = static_cast<int>(population.size());
+    std::vector<std::int32_t> lookup(11);
+    build_sampling_table(k, 10.0, cumulative, lookup);
+    RawSamplingTable table;
+    build_raw_sampling_table(k, cumulative, table);
+    std::vector<std::int32_t> counts(population.size());
+    const auto n = static_cast<std::int32_t>(size + 0.5);
+    draw_score_counts_raw(n, k, table, counts);
+    std::vector<double> sample(population.size());
+    for (std::size_t j = 0; j < sample.size(); ++j) {
+        sample[j] = static_cast<double>(counts[j]) / static_cast<double>(n);
+    }
+    return sample;
+}
+
+Replication replication_of(std::int64_t which) {
+    const bench::Populations pop = populations(which);
+    seed_uniform(424242);
+    Replication r;
+    r.kx = static_cast<int>(pop.new_form.size());
+    r.ky = static_cast<int>(pop.old_form.size());
+    r.nx = static_cast<double>(static_cast<std::int32_t>(pop.new_size + 0.5));
+    r.ny = static_cast<double>(static_cast<std::int32_t>(pop.old_size + 0.5));
+    r.rx = sample_of(pop.new_form, pop.new_size);
+    r.ry = sample_of(pop.old_form, pop.old_size);
+    return r;
+}
+
+void label(benchmark::State& state) {
+    state.SetLabel(state.range(0) == 0 ? "41 points" : "81 points");
+}
+
+void BM_ReplicationSampling(benchmark::State& state) {
+    const bench::Populations pop = populations(state.range(0));
+    std::vector<double> new_cumulative = pop.new_form;
+    std::vector<double> old_cumulative = pop.old_form;
+    const int kx = static_cast<int>(new_cumulative.size());
+    const int ky = static_cast<int>(old_cumulative.size());
+    std::vector<std::int32_t> lookup(11);
+    build_sampling_table(kx, 10.0, new_cumulative, lookup);
+    build_sampling_table(ky, 10.0, old_cumulative, lookup);
+    RawSamplingTable new_table;
+    RawSamplingTable old_table;
+    build_raw_sampling_table(kx, new_cumulative, new_table);
+    build_raw_sampling_table(ky, old_cumulative, old_table);
+    std::vector<std::int32_t> new_counts(new_cumulative.size());
+    std::vector<std::int32_t> old_counts(old_cumulative.size());
+    const auto nx = static_cast<std::int32_t>(pop.new_size + 0.5);
+    const auto ny = static_cast<std::int32_t>(pop.old_size + 0.5);
+    seed_uniform(12345);
+    for (auto _ : state) {
+        draw_score_counts_raw(nx, kx, new_table, new_counts);
+        draw_score_counts_raw(ny, ky, old_table, old_counts);
+        benchmark::DoNotOptimize(new_counts.data());
+        benchmark::DoNotOptimize(old_counts.data());
+    }
+    label(state);
+}
+BENCHMARK(BM_ReplicationSampling)->Arg(0)->Arg(1);
+
+void BM_PostSmoothing(benchmark::State& state) {
+    const Replication r = replication_of(state.range(0));
+    std::vector<double> equated(static_cast<std::size_t>(r.kx));
+    const double smoothing = 0.3;
+    const std::span<double> outputs[1] = {equated};
+    for (auto _ : state) {
+        const auto result =
+            postsmooth_equate(0, r.kx - 1, 0, r.ky - 1, r.nx, r.ny, r.rx, r.ry, outputs,
+                              std::span<const double>(&smoothing, 1), 1, 0.005);
+        benchmark::DoNotOptimize(result);
+    }
+    label(state);
+}
+BENCHMARK(BM_PostSmoothing)->Arg(0)->Arg(1);
+
+void BM_PreSmoothing(benchmark::State& state) {
+    const Replication r = replication_of(state.range(0));
+    std::vector<double> equated(static_cast<std::size_t>(r.kx));
+    for (auto _ : state) {
+        const int result = equate_presmoothed(r.kx, r.ky, r.nx, r.ny, r.rx, r.ry, 6, 6, equated);
+        benchmark::DoNotOptimize(result);
+    }
+    label(state);
+}
+BENCHMARK(BM_PreSmoothing)->Arg(0)->Arg(1);
+
+void BM_Unsmoothed(benchmark::State& state) {
+    const Replication r = replication_of(state.range(0));
+    std::vector<double> equated(static_cast<std::size_t>(r.kx));
+    for (auto _ : state) {
+        const int result = equate_unsmoothed(r.kx, r.ky, r.rx, r.ry, equated);
+        benchmark::DoNotOptimize(result);
+    }
+    label(state);
+}
+BENCHMARK(BM_Unsmoothed)->Arg(0)->Arg(1);
+
+void BM_Linear(benchmark::State& state) {
+    const Replication r = replication_of(state.range(0));
+    std::vector<double> equated(static_cast<std::size_t>(r.kx));
+    for (auto _ : state) {
+        const int result = linear_equate(r.kx, r.ky, r.rx, r.ry, 0, equated);
+        benchmark::DoNotOptimize(result);
+    }
+    label(state);
+}
+BENCHMARK(BM_Linear)->Arg(0)->Arg(1);
+
+void BM_Mean(benchmark::State& state) {
+    const Replication r = replication_of(state.range(0));
+    std::vector<double> equated(static_cast<std::size_t>(r.kx));
+    for (auto _ : state) {
+        const int result = linear_equate(r.kx, r.ky, r.rx, r.ry, 1, equated);
+        benchmark::DoNotOptimize(result);
+    }
+    label(state);
+}
+BENCHMARK(BM_Mean)->Arg(0)->Arg(1);
+
+}  // namespace

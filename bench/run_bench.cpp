@@ -1,0 +1,53 @@
+// Whole runs of the bundled example, per method, and the sampling-bound run with the fast
+// sampling path against the cumulative search with the 10-slot lookup.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+
+#include "bench_data.h"
+#include "run/replication_driver.h"
+
+namespace {
+
+using namespace eqsim;
+
+void run_example(benchmark::State& state, EquatingMethod method, double smoothing,
+                 std::int32_t replications, const SamplingChoice& sampling) {
+    ControlParameters params;
+    params.method = method;
+    params.smoothing = smoothing;
+    params.replications = replications;
+    params.seed = 20261207;
+    const std::string data = bench::example_data_path();
+    for (auto _ : state) {
+        std::string diagnostic;
+        const auto result =
+            run_replications(params, data, "/dev/null", stdout, diagnostic, sampling);
+        if (result != 0) {
+            state.SkipWithError(diagnostic.c_str());
+            break;
+        }
+    }
+    state.counters["replications"] = replications;
+}
+
+void BM_ExampleRun(benchmark::State& state) {
+    const auto method = static_cast<EquatingMethod>(state.range(0));
+    const double smoothing = method == 2 ? 6.0 : 0.3;
+    run_example(state, method, smoothing, 500, SamplingChoice{});
+    static const char* names[] = {"",           "post-smoothing", "pre-smoothing",
+                                  "unsmoothed", "linear",         "mean"};
+    state.SetLabel(names[method]);
+}
+BENCHMARK(BM_ExampleRun)->DenseRange(1, 5)->Unit(benchmark::kMillisecond);
+
+// The sampling-bound run: mean equating, 2000 replications.
+void BM_SamplingBoundRun(benchmark::State& state) {
+    const bool fast = state.range(0) == 1;
+    run_example(state, 5, 0.25, 2000, fast ? SamplingChoice{} : SamplingChoice{false, 10.0});
+    state.SetLabel(fast ? "raw-value thresholds" : "10-slot lookup");
+}
+BENCHMARK(BM_SamplingBoundRun)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
+}  // namespace
