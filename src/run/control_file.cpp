@@ -224,7 +224,14 @@ std::int16_t read_control_file(const std::string& path, ControlParameters& param
     skip_byte_order_mark(file.get());
     TextLine line;
     for (long line_number = 1;; ++line_number) {
-        const LineStatus status = read_text_line(file.get(), max_control_line + 1, line);
+        // A setting line longer than the limit is an error wherever it ends, so no more of it is
+        // read; a comment line is skipped whole.
+        LineStatus status =
+            read_text_line(file.get(), max_control_line + 1, line, max_control_line);
+        if (status == LineStatus::line && line.cut && line.text[0] == '#') {
+            TextLine rest;
+            status = read_text_line(file.get(), 0, rest);
+        }
         if (status == LineStatus::read_error) {
             diagnostic = path + ": cannot read control file: " + std::strerror(errno);
             return 1;
@@ -245,8 +252,7 @@ std::int16_t read_control_file(const std::string& path, ControlParameters& param
         }
         if (line.length > max_control_line) {
             diagnostic = located(path, line_number,
-                                 "line is " + std::to_string(line.length) +
-                                     " characters long; at most 148 are allowed");
+                                 "line is longer than 148 characters (the longest allowed)");
             return 1;
         }
         const std::string problem = read_setting_line(text, params, data_name, output_name);

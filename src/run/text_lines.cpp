@@ -5,11 +5,13 @@
 
 namespace eqsim {
 
-LineStatus read_text_line(std::FILE* file, std::size_t keep_limit, TextLine& line) {
+LineStatus read_text_line(std::FILE* file, std::size_t keep_limit, TextLine& line,
+                          std::size_t stop_after) {
     line.text.clear();
     line.length = 0;
     line.has_nul = false;
     line.has_newline = false;
+    line.cut = false;
     bool read_any = false;
     for (;;) {
         const int c = std::getc(file);
@@ -31,6 +33,10 @@ LineStatus read_text_line(std::FILE* file, std::size_t keep_limit, TextLine& lin
             line.text.push_back(static_cast<char>(c));
         }
         ++line.length;
+        if (line.length > stop_after) {
+            line.cut = true;
+            return LineStatus::line;
+        }
     }
 }
 

@@ -19,11 +19,14 @@ struct TextLine {
     std::size_t length = 0;    // characters before the newline (or the end of the file)
     bool has_nul = false;      // the line holds a NUL byte
     bool has_newline = false;  // a newline ended the line (not the end of the file)
+    bool cut = false;          // reading stopped at stop_after; the rest of the line is unread
 };
 
 // Reads one line. Only the first keep_limit characters are kept in text; the rest of a longer
-// line is consumed and counted in length.
-LineStatus read_text_line(std::FILE* file, std::size_t keep_limit, TextLine& line);
+// line is consumed and counted in length, up to stop_after characters: reading stops once the line
+// is longer than that, so that a stream without newlines (a device, say) cannot hold the reader.
+LineStatus read_text_line(std::FILE* file, std::size_t keep_limit, TextLine& line,
+                          std::size_t stop_after = SIZE_MAX);
 
 // Consumes a UTF-8 byte-order mark at the current (initial) position, if there is one.
 void skip_byte_order_mark(std::FILE* file);

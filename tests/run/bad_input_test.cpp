@@ -256,6 +256,11 @@ std::vector<Row> rows() {
                  .control = "",
                  .status = 28,
                  .arguments = std::vector<std::string>{"."}});
+    t.push_back({.name = "ControlFileNeverEndsItsLine",
+                 .control = "",
+                 .status = 28,
+                 .arguments = std::vector<std::string>{"/dev/zero"},
+                 .diagnostic = "NUL byte"});
     fails("ControlFileOfBinaryGarbage", garbage(4096, 1), 28);
     fails("ControlFileEmptyHasNoDataFile", "", 45);
     fails("ControlFileOfCommentsOnly", "# nothing set\n#I scores.dat\n", 45);
