@@ -25,7 +25,9 @@ void guard_standard_streams() {
 
 int main(int argc, char** argv) {
     guard_standard_streams();
-    // A closed pipe must come back as a write error, not end the process unreported.
+    // A closed pipe must come back as a write error, not end the process unreported; so must a
+    // report that passes the file size limit, which would otherwise leave its temporary file.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     return eqsim::eqsim_main(argc, argv, stdout, stderr);
 }

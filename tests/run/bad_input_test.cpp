@@ -371,6 +371,11 @@ std::vector<Row> rows() {
                  .control = run_with(""),
                  .status = 45,
                  .setup = make_report_read_only});
+    t.push_back({.name = "OutputBeyondTheFileSizeLimit",
+                 .control = run_with(""),
+                 .status = 45,
+                 .file_size = 1024,
+                 .diagnostic = "File too large"});
     t.push_back({.name = "StandardOutputOnAFullDevice",
                  .control = "I scores.dat\nSM Mean\nR 2\nSE 7\n",
                  .status = 45,
