@@ -89,9 +89,12 @@ std::string statistics_problem(std::string_view line, std::string_view label,
                    " is not a printed real";
         }
     }
+    // A score's standard deviation is 0 or more, infinite when its sums overflow (scale scores
+    // beyond 1e154 can do that); the summary then weights an infinite one by 0 where a score has
+    // no population, which is not a number.
     for (std::size_t i = 1; i <= 3; ++i) {
         const double spread = value_of(fields[i]);
-        if (!(spread >= 0.0)) {
+        if (spread < 0.0 || (std::isnan(spread) && label != "Mean")) {
             return "standard deviation " + std::string(fields[i]) + " of line " +
                    std::string(label) + " is not a spread";
         }

@@ -19,6 +19,9 @@ if [ ${#targets[@]} -eq 0 ]; then
     targets=(control_file data_file whole_run)
 fi
 build=${EQSIM_FUZZ_BUILD:-build-fuzz}
+# Absolute paths: the whole-run target works in a folder of its own while an input runs.
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
     -DEQSIM_FUZZ=ON -DEQSIM_BUILD_TESTS=OFF >/dev/null
@@ -34,9 +37,9 @@ for target in "${targets[@]}"; do
     set +e
     # shellcheck disable=SC2086
     "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -max_len="${max_len[$target]}" -dict="fuzz/dict/$target.dict" \
+        -max_len="${max_len[$target]}" -dict="$PWD/fuzz/dict/$target.dict" \
         -artifact_prefix="$artifacts/" -print_final_stats=1 ${EQSIM_FUZZ_FLAGS:-} \
-        "$corpus" "fuzz/corpus/$target" 2>&1 |
+        "$corpus" "$PWD/fuzz/corpus/$target" 2>&1 |
         grep --line-buffered -v -E '^#[0-9]+[[:space:]]+(NEW|REDUCE|pulse)'
     status=${PIPESTATUS[0]}
     set -e
