@@ -87,9 +87,21 @@ const char* setting_name(Setting setting) {
     return "";
 }
 
+// A value as the diagnostic shows it: in quotes, with bytes that are not printable ASCII
+// escaped, so that a binary file cannot garble the terminal.
 std::string quoted(std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
     std::string result(1, '"');
-    result.append(text);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f) {
+            result += "\\x";
+            result.push_back(hex[byte >> 4]);
+            result.push_back(hex[byte & 0xf]);
+        } else {
+            result.push_back(c);
+        }
+    }
     result.push_back('"');
     return result;
 }

@@ -116,6 +116,9 @@ TEST(ReadControlFile, LinesInErrorStopTheReadingAndKeepEarlierSettings) {
     EXPECT_EQ(o.params.replications, 33);
     EXPECT_NE(o.diagnostic.find("run.ctl:3:"), std::string::npos) << o.diagnostic;
     EXPECT_NE(read_text("S 7\n").diagnostic.find("needs a second letter"), std::string::npos);
+    // Bytes of a binary file are shown escaped.
+    EXPECT_NE(read_text("\x01\xff 7\n").diagnostic.find("keyword \"\\x01\\xff\""),
+              std::string::npos);
 }
 
 TEST(ReadControlFile, AnEmptyLineEndsTheSettings) {
