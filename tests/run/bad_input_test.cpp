@@ -433,6 +433,7 @@ TEST_P(BadInput, EndsWithItsMessageAndStatusAndHarmsNoEarlierReport) {
     const int expected_status = row.expect == Expect::failure ? row.status : 0;
     EXPECT_EQ(o.status, expected_status) << o.err;
     EXPECT_EQ(o.err.find("ERROR: "), std::string::npos) << "a sanitizer report:\n" << o.err;
+    EXPECT_EQ(o.err.find("runtime error"), std::string::npos) << "a sanitizer report:\n" << o.err;
     switch (row.expect) {
         case Expect::failure: {
             const std::string message = row.status == 43   ? usage_error
