@@ -261,6 +261,10 @@ std::vector<Row> rows() {
                  .status = 28,
                  .arguments = std::vector<std::string>{"/dev/zero"},
                  .diagnostic = "NUL byte"});
+    t.push_back({.name = "EmptyArgument",
+                 .control = "",
+                 .status = 28,
+                 .arguments = std::vector<std::string>{""}});
     fails("ControlFileOfBinaryGarbage", garbage(4096, 1), 28);
     fails("ControlFileEmptyHasNoDataFile", "", 45);
     fails("ControlFileOfCommentsOnly", "# nothing set\n#I scores.dat\n", 45);
@@ -366,6 +370,16 @@ std::vector<Row> rows() {
     // Report destinations.
     fails("OutputInAMissingFolder", run_with("O missing/report.txt\n"), 45);
     fails("OutputIsAFolder", run_with("O .\n"), 45);
+    t.push_back({.name = "OutputThroughALoopOfLinks",
+                 .control = run_with("O loop1\n"),
+                 .status = 45,
+                 .setup = [](const TempDir& folder) {
+                     if (symlink("loop2", folder.file("loop1").c_str()) != 0 ||
+                         symlink("loop1", folder.file("loop2").c_str()) != 0) {
+                         return std::string("cannot create symbolic links here");
+                     }
+                     return std::string();
+                 }});
     fails("OutputOnAFullDevice", run_with("O /dev/full\n"), 45);
     t.push_back({.name = "OutputFileReadOnly",
                  .control = run_with(""),
