@@ -100,11 +100,23 @@ bool check_report_destination(const std::string& output_name, ReportDestination&
     if (output_name.empty()) {
         return true;
     }
+    struct stat info;
+    // A device or a FIFO is written through the name as given: names like /dev/stdout lead
+    // there through links that name no file of their own.
+    if (stat(output_name.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        if (access(output_name.c_str(), W_OK) != 0) {
+            diagnostic = output_name + ": cannot write output file: " + std::strerror(errno);
+            return false;
+        }
+        destination.path = output_name;
+        destination.exists = true;
+        destination.kind = DestinationKind::write_directly;
+        return true;
+    }
     if (!resolve_links(output_name, destination.path, diagnostic)) {
         return false;
     }
     const std::string& path = destination.path;
-    struct stat info;
     int error = 0;
     if (stat(path.c_str(), &info) != 0) {
         if (errno != ENOENT) {
@@ -125,12 +137,9 @@ bool check_report_destination(const std::string& output_name, ReportDestination&
         return false;
     }
     if (!S_ISREG(info.st_mode)) {
-        if (access(path.c_str(), W_OK) != 0) {
-            diagnostic = output_name + ": cannot write output file: " + std::strerror(errno);
-            return false;
-        }
-        destination.kind = DestinationKind::write_directly;
-        return true;
+        // The file changed kind between the two looks; refuse rather than guess.
+        diagnostic = output_name + ": output file changed while it was checked";
+        return false;
     }
     if (!regular_file_is_writable(path)) {
         diagnostic = output_name + ": cannot write output file: " + std::strerror(errno);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -120,6 +121,15 @@ TEST(ReportDestination, WriteErrorsAreFailures) {
     const auto fine = testing::run_executable("'" + stdout_control + "'");
     EXPECT_EQ(fine.status, 0);
     EXPECT_EQ(fine.out.substr(0, 12), "Input file:\t");
+}
+
+TEST(ReportDestination, StandardOutputByNameReachesAPipe) {
+    TempDir dir;
+    const std::string control = control_for(dir, "/dev/stdout");
+    const std::string command = "bash -c \"set -o pipefail; '" + std::string(EQSIM_EXECUTABLE) +
+                                "' '" + control + "' | cat > '" + dir.file("piped.txt") + "'\"";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(read_file(dir.file("piped.txt")).substr(0, 12), "Input file:\t");
 }
 
 TEST(ReportDestination, PermissionsDecideBetweenRenameInPlaceAndRefusal) {
