@@ -165,10 +165,10 @@ struct Simulation {
         }
     }
 
-    // Index of the first equated score that is not finite, or -1.
-    int first_non_finite() const {
+    // Index of the first of the new form's values that is not finite, or -1.
+    int first_non_finite(const std::vector<double>& values) const {
         for (int k = 0; k < kx; ++k) {
-            if (!std::isfinite(equated[k])) {
+            if (!std::isfinite(values[k])) {
                 return k;
             }
         }
@@ -187,13 +187,22 @@ struct Simulation {
                              " equating method failed on the drawn samples";
                 return false;
             }
-            if (const int k = first_non_finite(); k >= 0) {
+            if (const int k = first_non_finite(equated); k >= 0) {
                 diagnostic = "replication " + std::to_string(r) +
                              ": equating gave a value that is not a finite number for raw score " +
                              std::to_string(k);
                 return false;
             }
             convert_to_scale(kx, ky, params.scale, equated, conversion, unrounded, rounded);
+            // Conversion values near the largest double can overflow along the way; such a
+            // scale score has no meaning and no place in the histogram.
+            if (const int k = first_non_finite(unrounded); k >= 0) {
+                diagnostic = "replication " + std::to_string(r) +
+                             ": the scale conversion gave a value that is not a finite number "
+                             "for raw score " +
+                             std::to_string(k);
+                return false;
+            }
             accumulate();
         }
         return true;

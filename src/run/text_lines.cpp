@@ -118,11 +118,16 @@ bool read_double_prefix(std::string_view token, double& value) {
 
 namespace {
 
-// Optional sign and decimal digits, as integer formatted input reads them; what follows is ignored.
+// Leading white space, an optional sign and decimal digits, as integer formatted input reads
+// them; what follows is ignored.
 template <typename Int>
 bool read_integer_prefix(std::string_view token, Int& value, bool& out_of_range) {
     out_of_range = false;
     std::size_t pos = 0;
+    // Formatted input skips white space first; inside a token only \v and \f can be left.
+    while (pos < token.size() && (token[pos] == '\v' || token[pos] == '\f')) {
+        ++pos;
+    }
     bool negative = false;
     if (pos < token.size() && (token[pos] == '+' || token[pos] == '-')) {
         negative = token[pos] == '-';

@@ -85,6 +85,10 @@ TEST(ReadControlFile, ValuesReadTheirLeadingNumberOnly) {
     EXPECT_EQ(read_text("P 1e-2abc\n").params.smoothing, 0.01);
     EXPECT_EQ(read_text("P 0x1p-2\n").params.smoothing, 0.25);
     EXPECT_EQ(read_text("C 007 2 3\n").params.columns[0], 7);
+    // White space that does not separate tokens is skipped as formatted input skips it.
+    EXPECT_EQ(read_text("R \v\f21\n").params.replications, 21);
+    EXPECT_EQ(read_text("SE \v-5\n").params.seed, -5);
+    EXPECT_EQ(read_text("P \v0.5\n").params.smoothing, 0.5);
 }
 
 TEST(ReadControlFile, LinesInErrorStopTheReadingAndKeepEarlierSettings) {

@@ -230,6 +230,14 @@ TEST(EqsimMain, AFailingMethodLeavesNoReport) {
     EXPECT_NE(r.err.find("replication 1"), std::string::npos) << r.err;
 }
 
+TEST(EqsimMain, ScaleScoresThatOverflowFailTheRun) {
+    const auto r =
+        Scenario("SM Linear\nR 2\nSE 9\n", "2 8 1e308\n9 7 -1e308\n1 1 2\n9 3 1e308\n").run();
+    EXPECT_EQ(r.status, 45);
+    EXPECT_EQ(r.out, simulation_error);
+    EXPECT_NE(r.err.find("scale conversion"), std::string::npos) << r.err;
+}
+
 TEST(EqsimMain, OneReplicationHasMeansOfThatReplicationAndNoSpread) {
     const auto r = Scenario("SM Linear\nR 1\nSE 77\n").run();
     ASSERT_EQ(r.status, 0);
