@@ -129,10 +129,7 @@ Plan plan_run() {
         plan.status = 33;
         return plan;
     }
-    const double points = eqsim::scale_point_count(p.scale);
-    plan.report.scale_points = static_cast<int>(points);
-    if (p.replications > max_replications || points > max_scale_points ||
-        !allowed_name(plan.report.data_name, false) || !allowed_name(plan.output_name, true)) {
+    if (!allowed_name(plan.report.data_name, false) || !allowed_name(plan.output_name, true)) {
         plan.run_is_short = false;
         return plan;
     }
@@ -150,7 +147,10 @@ Plan plan_run() {
         plan.report.ty += data.old_frequencies()[i];
     }
     plan.report.kx = kx;
-    if (rows > max_rows || !(plan.report.tx <= max_total) || !(plan.report.ty <= max_total)) {
+    const double points = eqsim::scale_point_count(p.scale);
+    plan.report.scale_points = static_cast<int>(points);
+    if (p.replications > max_replications || points > max_scale_points || rows > max_rows ||
+        !(plan.report.tx <= max_total) || !(plan.report.ty <= max_total)) {
         plan.run_is_short = false;
     }
     if (plan.output_name == "/dev/full") {
@@ -231,6 +231,25 @@ void check(const Plan& plan, const Folder& before, const Result& r) {
     EQSIM_FUZZ_REQUIRE(after == before, "a completed run changed the folder");
 }
 
+// How the inputs fared, printed when the fuzzer ends: how many were left out as too long, and
+// how many runs ended with each status.
+struct Tally {
+    unsigned long long left_out = 0;
+    unsigned long long status[4] = {0, 0, 0, 0};  // 0, 28, 33, 45
+
+    void count(int s) { ++status[s == 0 ? 0 : s == 28 ? 1 : s == 33 ? 2 : 3]; }
+    static void print();
+};
+Tally tally;
+
+void Tally::print() {
+    std::fprintf(stderr,
+                 "whole runs: %llu left out as too long; status 0: %llu, 28: %llu, "
+                 "33: %llu, 45: %llu\n",
+                 tally.left_out, tally.status[0], tally.status[1], tally.status[2],
+                 tally.status[3]);
+}
+
 // The run's folder is the current one only while an input runs: libFuzzer keeps its own paths
 // relative to the folder it was started in.
 class InRunFolder {
@@ -255,6 +274,11 @@ class InRunFolder {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::atexit(Tally::print);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(bytes), size);
     std::string_view control = input;
@@ -270,9 +294,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     prepare_folder(control, data);
     const Plan plan = plan_run();
     if (!plan.run_is_short) {
+        ++tally.left_out;
         return -1;
     }
     const Folder before = folder_state();
-    check(plan, before, run_program());
+    const Result result = run_program();
+    check(plan, before, result);
+    tally.count(result.status);
     return 0;
 }
