@@ -208,6 +208,15 @@ struct Simulation {
         return true;
     }
 
+    bool sums_are_finite() const {
+        for (const Accumulator* a : {&equated_sums, &unrounded_sums, &rounded_sums}) {
+            if (first_non_finite(a->sums) >= 0 || first_non_finite(a->squares) >= 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     void finish_moments() {
         for (Accumulator* a : {&equated_sums, &unrounded_sums, &rounded_sums}) {
             moments_from_sums(kx, params.replications, a->sums, a->squares);
@@ -310,10 +319,18 @@ std::int16_t run_replications(const ControlParameters& params, const std::string
     if (!sim.replicate(diagnostic)) {
         return -1;
     }
+    // Scale scores beyond about 1e154 overflow their sums of squares, which would come out as
+    // infinite or (infinity less infinity) vanishing spreads; neither is a result.
+    const bool sums_finite = sim.sums_are_finite();
     sim.finish_moments();
+    const ReportStatistics stats = sim.statistics(weights);
+    if (!sums_finite || !report_is_finite(sim.kx, stats)) {
+        diagnostic = "the statistics over replications overflowed (scale scores too large)";
+        return -1;
+    }
     return static_cast<std::int16_t>(write_report(destination, standard_output, data_name, params,
-                                                  tx, ty, sim.kx, sim.statistics(weights),
-                                                  sim.scale_points, diagnostic));
+                                                  tx, ty, sim.kx, stats, sim.scale_points,
+                                                  diagnostic));
 }
 
 }  // namespace eqsim

@@ -1,5 +1,7 @@
 #include "run/report.h"
 
+#include <cmath>
+
 namespace eqsim {
 
 void method_name(EquatingMethod method, std::string& name) {
@@ -59,11 +61,8 @@ void print_histogram(std::FILE* out, std::int16_t kx, std::span<const std::int32
 
 }  // namespace
 
-void print_report(std::FILE* out, const std::string& data_name, const ControlParameters& params,
-                  double tx, double ty, std::int16_t kx, const ReportStatistics& stats,
-                  std::int16_t scale_points) {
-    print_settings(out, data_name, params, tx, ty);
-    double sums[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+std::array<double, 6> weighted_summary(std::int16_t kx, const ReportStatistics& stats) {
+    std::array<double, 6> sums = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
     for (long k = 0; k < kx; ++k) {
         const double w = stats.weights[k];
         sums[0] += w * stats.equated_sd[k];
@@ -72,11 +71,38 @@ void print_report(std::FILE* out, const std::string& data_name, const ControlPar
         sums[3] += w * stats.equated_mean[k];
         sums[4] += w * stats.unrounded_mean[k];
         sums[5] += w * stats.rounded_mean[k];
+    }
+    return sums;
+}
+
+bool report_is_finite(std::int16_t kx, const ReportStatistics& stats) {
+    for (long k = 0; k < kx; ++k) {
+        for (const auto& column : {stats.equated_sd, stats.unrounded_sd, stats.rounded_sd,
+                                   stats.equated_mean, stats.unrounded_mean, stats.rounded_mean}) {
+            if (!std::isfinite(column[k])) {
+                return false;
+            }
+        }
+    }
+    for (const double sum : weighted_summary(kx, stats)) {
+        if (!std::isfinite(sum)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void print_report(std::FILE* out, const std::string& data_name, const ControlParameters& params,
+                  double tx, double ty, std::int16_t kx, const ReportStatistics& stats,
+                  std::int16_t scale_points) {
+    print_settings(out, data_name, params, tx, ty);
+    for (long k = 0; k < kx; ++k) {
         std::fprintf(out, "%ld\t%.8lf\t%.8lf\t%.8lf", k, stats.equated_sd[k], stats.unrounded_sd[k],
                      stats.rounded_sd[k]);
         std::fprintf(out, "\t%.8lf\t%.8lf\t%.8lf\n", stats.equated_mean[k], stats.unrounded_mean[k],
                      stats.rounded_mean[k]);
     }
+    const std::array<double, 6> sums = weighted_summary(kx, stats);
     std::fprintf(out, "Mean\t%.8lf\t%.8lf\t%.8lf", sums[0], sums[1], sums[2]);
     std::fprintf(out, "\t%.8lf\t%.8lf\t%.8lf\n\n", sums[3], sums[4], sums[5]);
     print_histogram(out, kx, stats.histogram, scale_points);

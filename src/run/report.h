@@ -3,6 +3,7 @@
 // weighted by the population, and the histogram of rounded scale scores.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -30,6 +31,13 @@ int write_report(const ReportDestination& destination, std::FILE* standard_outpu
                  const std::string& data_name, const ControlParameters& params, double tx,
                  double ty, std::int16_t kx, const ReportStatistics& stats,
                  std::int16_t scale_points, std::string& diagnostic);
+
+// The summary line: the six columns (three standard deviations, three means) averaged over the
+// new form's raw scores with the population weights, added in raw-score order.
+std::array<double, 6> weighted_summary(std::int16_t kx, const ReportStatistics& stats);
+
+// True when every number the report would print is finite.
+bool report_is_finite(std::int16_t kx, const ReportStatistics& stats);
 
 // Stores the method's name (empty for an unknown code) in name.
 void method_name(EquatingMethod method, std::string& name);

@@ -238,6 +238,16 @@ TEST(EqsimMain, ScaleScoresThatOverflowFailTheRun) {
     EXPECT_NE(r.err.find("scale conversion"), std::string::npos) << r.err;
 }
 
+TEST(EqsimMain, StatisticsThatOverflowFailTheRun) {
+    // Finite scale scores whose squares are not.
+    const auto r = Scenario("SM Mean\nR 2\nSE 9\nSC 1e200 1e201 1e199\n",
+                            "0 0 1e200\n7 0 2e200\n0 9 3e200\n0 0 4e200\n")
+                       .run();
+    EXPECT_EQ(r.status, 45);
+    EXPECT_EQ(r.out, simulation_error);
+    EXPECT_NE(r.err.find("overflowed"), std::string::npos) << r.err;
+}
+
 TEST(EqsimMain, OneReplicationHasMeansOfThatReplicationAndNoSpread) {
     const auto r = Scenario("SM Linear\nR 1\nSE 77\n").run();
     ASSERT_EQ(r.status, 0);
