@@ -70,6 +70,23 @@ FormTables tabulate_form(DVector& counts, int k) {
     return tables;
 }
 
+// One direction's unsmoothed equivalents, their standard errors and its fitting range.
+struct Equivalents {
+    DVector e;
+    DVector se;
+    FittingRange range{};
+};
+
+Equivalents equivalents_between(const FormTables& source, const FormTables& target,
+                                const DVector& target_values, int source_k, int target_k,
+                                double tail_cut) {
+    Equivalents out{dvector(0, source_k - 1), dvector(0, source_k - 1), {}};
+    equate_with_errors(source.ranks, target_values, target.proportions, target.cumulative,
+                       source.total, target.total, source_k, target_k, out.e, out.se, tail_cut,
+                       out.range.lowest, out.range.excluded_top);
+    return out;
+}
+
 // Coefficients of one direction's function over a form's whole score range.
 struct Cubic {
     DVector a, b, c, d;
@@ -195,28 +212,20 @@ std::int16_t postsmooth_counts(int kx, int ky, DVector& new_counts, DVector& old
     const DVector new_values = score_values(kx);
     const DVector old_values = score_values(ky);
 
-    DVector e_new = dvector(0, kx - 1);
-    DVector se_new = dvector(0, kx - 1);
-    FittingRange new_range{};
-    equate_with_errors(new_form.ranks, old_values, old_form.proportions, old_form.cumulative,
-                       new_form.total, old_form.total, kx, ky, e_new, se_new, tail_cut,
-                       new_range.lowest, new_range.excluded_top);
-    DVector e_old = dvector(0, ky - 1);
-    DVector se_old = dvector(0, ky - 1);
-    FittingRange old_range{};
-    equate_with_errors(old_form.ranks, new_values, new_form.proportions, new_form.cumulative,
-                       old_form.total, new_form.total, ky, kx, e_old, se_old, tail_cut,
-                       old_range.lowest, old_range.excluded_top);
+    const Equivalents to_old =
+        equivalents_between(new_form, old_form, old_values, kx, ky, tail_cut);
+    const Equivalents to_new =
+        equivalents_between(old_form, new_form, new_values, ky, kx, tail_cut);
 
     // A tail cut this wide leaves nothing to fit through.
-    if (new_range.lowest > kx - 1 - new_range.excluded_top ||
-        old_range.lowest > ky - 1 - old_range.excluded_top) {
+    if (to_old.range.lowest > kx - 1 - to_old.range.excluded_top ||
+        to_new.range.lowest > ky - 1 - to_new.range.excluded_top) {
         return 1;
     }
     for (int i = 0; i < count; ++i) {
         const auto index = static_cast<std::size_t>(i);
-        smooth_and_average(kx, ky, new_values, old_values, e_new, se_new, new_range, e_old, se_old,
-                           old_range, smoothing_values[index],
+        smooth_and_average(kx, ky, new_values, old_values, to_old.e, to_old.se, to_old.range,
+                           to_new.e, to_new.se, to_new.range, smoothing_values[index],
                            outputs[index].subspan(static_cast<std::size_t>(output_low),
                                                   static_cast<std::size_t>(kx)));
     }
