@@ -7,12 +7,19 @@
 
 namespace {
 
-// A closed standard stream is given a read-only stand-in, so that writes to it still fail as they
-// would on the closed stream, and no file the program opens can take its place.
+// A closed standard stream is given a stand-in, so that no file the program opens can take its
+// place. The stand-in is the root folder opened for reading: writes to it fail as they would on
+// the closed stream, and so does any path that leads back to it (a report named /dev/stdout, a
+// control file named /dev/stdin), where /dev/null would silently swallow or give nothing.
+int open_stand_in() {
+    const int root = open("/", O_RDONLY | O_DIRECTORY);
+    return root >= 0 ? root : open("/dev/null", O_RDONLY);
+}
+
 void guard_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) == -1) {
-            const int stand_in = open("/dev/null", O_RDONLY);
+            const int stand_in = open_stand_in();
             if (stand_in >= 0 && stand_in != fd) {
                 dup2(stand_in, fd);
                 close(stand_in);

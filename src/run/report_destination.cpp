@@ -133,7 +133,9 @@ bool check_report_destination(const std::string& output_name, ReportDestination&
     }
     destination.exists = true;
     if (S_ISDIR(info.st_mode)) {
-        diagnostic = output_name + ": output file is a directory";
+        // Say where links led: /dev/stdout reaches the root folder when standard output is closed.
+        diagnostic = output_name + ": output file is a directory" +
+                     (path == output_name ? std::string() : " (" + path + ")");
         return false;
     }
     if (!S_ISREG(info.st_mode)) {

@@ -398,6 +398,11 @@ std::vector<Row> rows() {
                  .control = "I scores.dat\nSM Mean\nR 2\nSE 7\n",
                  .status = 45,
                  .stdout_to = Stdout::closed});
+    t.push_back({.name = "StandardOutputClosedAndNamedAsTheReport",
+                 .control = "I scores.dat\nSM Mean\nR 2\nSE 7\nO /dev/stdout\n",
+                 .status = 45,
+                 .stdout_to = Stdout::closed,
+                 .diagnostic = "/dev/stdout"});
     t.push_back({.name = "ReportOnStandardOutput",
                  .control = "I scores.dat\nSM Mean\nR 2\nSE 7\n",
                  .expect = Expect::report_on_stdout});
