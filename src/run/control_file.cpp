@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "run/text_lines.h"
 
 namespace eqsim {
@@ -228,7 +229,7 @@ EquatingMethod parse_method_code(std::string_view word) {
 std::int16_t read_control_file(const std::string& path, ControlParameters& params,
                                std::string& data_name, std::string& output_name,
                                std::string& diagnostic) {
-    FileHandle file(std::fopen(path.c_str(), "r"));
+    FileHandle file(platform::open_for_reading(path));
     if (!file) {
         diagnostic = path + ": cannot open control file: " + std::strerror(errno);
         return 1;

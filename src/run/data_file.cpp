@@ -7,6 +7,7 @@
 #include <new>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "run/text_lines.h"
 
 namespace eqsim {
@@ -155,7 +156,7 @@ std::int32_t read_data_file(const std::string& name, const std::int16_t columns[
                             std::string& diagnostic) {
     kx = 0;
     ky = 0;
-    FileHandle file(std::fopen(name.c_str(), "r"));
+    FileHandle file(platform::open_for_reading(name));
     if (!file) {
         diagnostic = (name.empty() ? std::string("no data file named (keyword I)")
                                    : name + ": cannot open data file: " + std::strerror(errno));

@@ -1,98 +1,9 @@
 #include "run/report_destination.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace eqsim {
-
-namespace {
-
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-std::string base_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Follows symbolic links as opening the path for writing would, so that the file a link names is
-// the one replaced. A dangling link resolves to the file it would create.
-bool resolve_links(const std::string& name, std::string& resolved, std::string& diagnostic) {
-    resolved = name;
-    for (int depth = 0; depth < 40; ++depth) {
-        struct stat info;
-        if (lstat(resolved.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-            return true;
-        }
-        std::string target(4096, '\0');
-        const ssize_t length = readlink(resolved.c_str(), target.data(), target.size());
-        if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
-            diagnostic = name + ": cannot follow symbolic link: " + std::strerror(errno);
-            return false;
-        }
-        target.resize(static_cast<std::size_t>(length));
-        resolved = target[0] == '/' ? target : folder_of(resolved) + "/" + target;
-    }
-    diagnostic = name + ": too many levels of symbolic links";
-    return false;
-}
-
-// Creates an empty temporary file beside path. Returns its descriptor (at least 3, so that it can
-// never stand in for a closed standard stream) or -1.
-int create_temporary_beside(const std::string& path, std::string& temporary_path) {
-    temporary_path = folder_of(path) + "/." + base_of(path) + ".eqsim-XXXXXX";
-    const int fd = mkstemp(temporary_path.data());
-    if (fd < 0) {
-        return -1;
-    }
-    if (fd > 2) {
-        return fd;
-    }
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    close(fd);
-    if (moved < 0) {
-        unlink(temporary_path.c_str());
-    }
-    return moved;
-}
-
-bool folder_allows_new_file(const std::string& path, int& error) {
-    std::string probe;
-    const int fd = create_temporary_beside(path, probe);
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
-    close(fd);
-    unlink(probe.c_str());
-    return true;
-}
-
-bool regular_file_is_writable(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    close(fd);
-    return true;
-}
-
-mode_t new_file_mode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
-}
-
-}  // namespace
 
 bool check_report_destination(const std::string& output_name, ReportDestination& destination,
                               std::string& diagnostic) {
@@ -100,12 +11,14 @@ bool check_report_destination(const std::string& output_name, ReportDestination&
     if (output_name.empty()) {
         return true;
     }
-    struct stat info;
+    std::string reason;
+    platform::PathFacts facts;
     // A device or a FIFO is written through the name as given: names like /dev/stdout lead
     // there through links that name no file of their own.
-    if (stat(output_name.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
-        if (access(output_name.c_str(), W_OK) != 0) {
-            diagnostic = output_name + ": cannot write output file: " + std::strerror(errno);
+    if (platform::inspect_path(output_name, facts, reason) &&
+        facts.kind == platform::PathKind::other) {
+        if (!platform::may_write_device(output_name, reason)) {
+            diagnostic = output_name + ": cannot write output file: " + reason;
             return false;
         }
         destination.path = output_name;
@@ -113,45 +26,43 @@ bool check_report_destination(const std::string& output_name, ReportDestination&
         destination.kind = DestinationKind::write_directly;
         return true;
     }
-    if (!resolve_links(output_name, destination.path, diagnostic)) {
+    if (!platform::resolve_links(output_name, destination.path, diagnostic)) {
         return false;
     }
     const std::string& path = destination.path;
-    int error = 0;
-    if (stat(path.c_str(), &info) != 0) {
-        if (errno != ENOENT) {
-            diagnostic = output_name + ": cannot use as output file: " + std::strerror(errno);
-            return false;
-        }
-        if (!folder_allows_new_file(path, error)) {
-            diagnostic = output_name + ": cannot create output file: " + std::strerror(error);
+    if (!platform::inspect_path(path, facts, reason)) {
+        diagnostic = output_name + ": cannot use as output file: " + reason;
+        return false;
+    }
+    if (facts.kind == platform::PathKind::missing) {
+        if (!platform::folder_allows_new_file(path, reason)) {
+            diagnostic = output_name + ": cannot create output file: " + reason;
             return false;
         }
         destination.kind = DestinationKind::replace_by_rename;
-        destination.mode = new_file_mode();
+        destination.attributes = platform::new_file_attributes();
         return true;
     }
     destination.exists = true;
-    if (S_ISDIR(info.st_mode)) {
+    if (facts.kind == platform::PathKind::directory) {
         // Say where links led: /dev/stdout reaches the root folder when standard output is closed.
         diagnostic = output_name + ": output file is a directory" +
                      (path == output_name ? std::string() : " (" + path + ")");
         return false;
     }
-    if (!S_ISREG(info.st_mode)) {
+    if (facts.kind != platform::PathKind::regular) {
         // The file changed kind between the two looks; refuse rather than guess.
         diagnostic = output_name + ": output file changed while it was checked";
         return false;
     }
-    if (!regular_file_is_writable(path)) {
-        diagnostic = output_name + ": cannot write output file: " + std::strerror(errno);
+    if (!platform::may_write_file(path, reason)) {
+        diagnostic = output_name + ": cannot write output file: " + reason;
         return false;
     }
-    destination.mode = info.st_mode & 07777;
-    destination.owner = info.st_uid;
-    destination.group = info.st_gid;
-    destination.kind = folder_allows_new_file(path, error) ? DestinationKind::replace_by_rename
-                                                           : DestinationKind::write_in_place;
+    destination.attributes = facts.attributes;
+    destination.kind = platform::folder_allows_new_file(path, reason)
+                           ? DestinationKind::replace_by_rename
+                           : DestinationKind::write_in_place;
     return true;
 }
 
@@ -165,42 +76,36 @@ void ReportStream::discard() {
     }
     file_ = nullptr;
     owns_file_ = false;
-    if (!temporary_path_.empty()) {
-        unlink(temporary_path_.c_str());
-        temporary_path_.clear();
-    }
+    replacement_.discard();
+    replacing_ = false;
 }
 
 bool ReportStream::open(const ReportDestination& destination, std::FILE* standard_output,
                         std::string& diagnostic) {
     destination_ = &destination;
     const std::string& path = destination.path;
+    std::string reason;
     switch (destination.kind) {
         case DestinationKind::standard_output:
             file_ = standard_output;
             return true;
-        case DestinationKind::replace_by_rename: {
-            const int fd = create_temporary_beside(path, temporary_path_);
-            if (fd < 0) {
-                temporary_path_.clear();
-                diagnostic = path + ": cannot create output file: " + std::strerror(errno);
-                return false;
+        case DestinationKind::replace_by_rename:
+            switch (replacement_.open(path, destination.attributes, reason)) {
+                case platform::AtomicFile::Opened::yes:
+                    file_ = replacement_.file();
+                    replacing_ = true;
+                    return true;
+                case platform::AtomicFile::Opened::not_created:
+                    diagnostic = path + ": cannot create output file: " + reason;
+                    return false;
+                case platform::AtomicFile::Opened::not_prepared:
+                    diagnostic = path + ": cannot prepare output file: " + reason;
+                    return false;
             }
-            if (destination.exists && fchown(fd, destination.owner, destination.group) != 0) {
-                // Not permitted for an ordinary user; the new file is then simply ours.
-            }
-            if (fchmod(fd, destination.mode) != 0 || (file_ = fdopen(fd, "w")) == nullptr) {
-                diagnostic = path + ": cannot prepare output file: " + std::strerror(errno);
-                close(fd);
-                discard();
-                return false;
-            }
-            owns_file_ = true;
-            return true;
-        }
+            return false;
         case DestinationKind::write_in_place:
         case DestinationKind::write_directly:
-            file_ = std::fopen(path.c_str(), "w");
+            file_ = platform::open_for_writing(path);
             if (file_ == nullptr) {
                 diagnostic = path + ": cannot open output file: " + std::strerror(errno);
                 return false;
@@ -214,31 +119,30 @@ bool ReportStream::open(const ReportDestination& destination, std::FILE* standar
 bool ReportStream::finish(std::string& diagnostic) {
     const std::string& path = destination_->path;
     const std::string shown = path.empty() ? std::string("standard output") : path;
-    bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
-    int error = errno;
-    if (ok && !temporary_path_.empty() && fsync(fileno(file_)) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (owns_file_) {
-        const bool closed = std::fclose(file_) == 0;
-        if (ok && !closed) {
-            ok = false;
-            error = errno;
+    std::string reason;
+    bool ok = true;
+    if (replacing_) {
+        file_ = nullptr;
+        replacing_ = false;
+        ok = replacement_.commit(reason);
+    } else {
+        ok = std::fflush(file_) == 0 && !std::ferror(file_);
+        int error = errno;
+        if (owns_file_) {
+            const bool closed = std::fclose(file_) == 0;
+            if (ok && !closed) {
+                ok = false;
+                error = errno;
+            }
+            owns_file_ = false;
         }
-        owns_file_ = false;
-    }
-    file_ = nullptr;
-    if (ok && !temporary_path_.empty()) {
-        if (std::rename(temporary_path_.c_str(), path.c_str()) != 0) {
-            ok = false;
-            error = errno;
-        } else {
-            temporary_path_.clear();
+        file_ = nullptr;
+        if (!ok) {
+            reason = std::strerror(error);
         }
     }
     if (!ok) {
-        diagnostic = shown + ": cannot write the report: " + std::strerror(error);
+        diagnostic = shown + ": cannot write the report: " + reason;
         discard();
     }
     return ok;

@@ -3,9 +3,10 @@
 // when complete, and no failure leaves a partial, temporary or damaged file behind.
 #pragma once
 
-#include <sys/types.h>
 #include <cstdio>
 #include <string>
+
+#include "platform/platform.h"
 
 namespace eqsim {
 
@@ -20,9 +21,9 @@ struct ReportDestination {
     DestinationKind kind = DestinationKind::standard_output;
     std::string path;     // the file finally written (symbolic links resolved)
     bool exists = false;  // the file existed when it was checked
-    mode_t mode = 0;      // permissions the finished file gets when it is renamed into place
-    uid_t owner = 0;
-    gid_t group = 0;
+    // What the finished file gets when it is renamed into place: the replaced file's
+    // permissions and owner, or those of a new file.
+    platform::FileAttributes attributes;
 };
 
 // Decides how a report reaches output_name (empty: standard output). Returns false, with
@@ -52,7 +53,8 @@ class ReportStream {
     const ReportDestination* destination_ = nullptr;
     std::FILE* file_ = nullptr;
     bool owns_file_ = false;
-    std::string temporary_path_;
+    platform::AtomicFile replacement_;  // the file being written when the report replaces one
+    bool replacing_ = false;
 };
 
 }  // namespace eqsim
