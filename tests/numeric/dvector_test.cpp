@@ -1,7 +1,9 @@
 #include "numeric/dvector.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
+#if !defined(_WIN32)
+#include <sys/resource.h>  // POSIX only: resource limits
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +40,7 @@ TEST(DVectorDeathTest, RangeDescribingNoBlockEndsWithTheFixedReport) {
     EXPECT_EXIT(dvector(5, 2), ::testing::ExitedWithCode(1), kFatalReport);
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
 void report_exit_handler() {
     std::fputs("exit handler ran\n", stderr);
 }

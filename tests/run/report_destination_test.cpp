@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -36,6 +38,8 @@ int entries_in(const std::string& folder) {
     return count;
 }
 
+// POSIX only: permission bits and the file creation mask. (Windows: the counterparts below.)
+#if !defined(_WIN32)
 mode_t mode_of(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
@@ -62,6 +66,8 @@ TEST(ReportDestination, AnExistingReportIsReplacedWholeAndKeepsItsMode) {
     EXPECT_EQ(mode_of(report), 0604u);
     EXPECT_EQ(entries_in(dir.path()), 2);
 }
+
+#endif
 
 TEST(ReportDestination, AFailedRunLeavesAnEarlierReportUntouched) {
     TempDir dir;
@@ -92,6 +98,8 @@ TEST(ReportDestination, AnUnusableDestinationIsFoundBeforeAnyReplication) {
     EXPECT_FALSE(file_exists(dir.file("missing")));
 }
 
+// POSIX only: symbolic links, devices, shell redirections, pipes and permissions.
+#if !defined(_WIN32)
 TEST(ReportDestination, ASymbolicLinkIsFollowedAndKept) {
     TempDir dir;
     const std::string target = dir.write("target.txt", earlier_report);
@@ -152,6 +160,41 @@ TEST(ReportDestination, PermissionsDecideBetweenRenameInPlaceAndRefusal) {
     EXPECT_EQ(run_in_process({control_for(dir, sealed_folder + "/new.txt")}).status, 45);
 }
 
+#else
+// Windows counterparts: a report over an earlier one replaces it (rename() would refuse), the
+// read-only attribute refuses the report, and names may use backslashes.
+TEST(ReportDestination, AReportWrittenTwiceReplacesTheFirstAndAReadOnlyOneIsRefused) {
+    TempDir dir;
+    const std::string report = dir.write("report.txt", earlier_report);
+    const std::string backslashed = dir.path() + "\\report.txt";
+    for (int run = 0; run < 2; ++run) {
+        const auto r = run_in_process({control_for(dir, backslashed)});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(report).substr(0, 12), "Input file:\t");
+        EXPECT_EQ(entries_in(dir.path()), 2);
+    }
+    const std::string finished = read_file(report);
+    std::filesystem::permissions(report, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+    const auto refused = run_in_process({control_for(dir, report)});
+    EXPECT_EQ(refused.status, 45);
+    EXPECT_NE(refused.err.find("Permission denied"), std::string::npos) << refused.err;
+    EXPECT_EQ(read_file(report), finished);
+    EXPECT_EQ(entries_in(dir.path()), 2);
+}
+
+TEST(ReportDestination, TheExecutableReplacesAnEarlierReport) {
+    TempDir dir;
+    const std::string report = dir.write("report.txt", earlier_report);
+    const std::string control = control_for(dir, report);
+    EXPECT_EQ(testing::run_executable("\"" + control + "\"").status, 0);
+    const auto again = testing::run_executable("\"" + control + "\"");
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, "");
+    EXPECT_EQ(read_file(report).substr(0, 12), "Input file:\t");
+}
+#endif
+
 TEST(CheckReportDestination, ClassifiesTheKindsOfDestination) {
     TempDir dir;
     ReportDestination d;
@@ -161,7 +204,11 @@ TEST(CheckReportDestination, ClassifiesTheKindsOfDestination) {
     ASSERT_TRUE(check_report_destination(dir.file("new.txt"), d, why));
     EXPECT_EQ(d.kind, DestinationKind::replace_by_rename);
     EXPECT_FALSE(d.exists);
+#if defined(_WIN32)
+    ASSERT_TRUE(check_report_destination("NUL", d, why)) << why;
+#else
     ASSERT_TRUE(check_report_destination("/dev/null", d, why));
+#endif
     EXPECT_EQ(d.kind, DestinationKind::write_directly);
     EXPECT_FALSE(check_report_destination(dir.path(), d, why));
     EXPECT_FALSE(check_report_destination(dir.file("no/such/folder.txt"), d, why));

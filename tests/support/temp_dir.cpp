@@ -1,13 +1,16 @@
 #include "support/temp_dir.h"
 
 #include <sys/stat.h>
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -15,6 +18,21 @@
 
 namespace eqsim::testing {
 
+#if defined(_WIN32)
+// Windows has no mkdtemp: a random name, created only if no folder has it.
+TempDir::TempDir() {
+    static std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = std::filesystem::temp_directory_path().generic_string() +
+                                      "/eqsim-test-" + std::to_string(random() % 1000000000u);
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a scratch folder");
+}
+#else
 TempDir::TempDir() {
     std::string pattern = std::filesystem::temp_directory_path().string() + "/eqsim-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -22,16 +40,23 @@ TempDir::TempDir() {
     }
     path_ = pattern;
 }
+#endif
 
 TempDir::~TempDir() {
     std::error_code ignored;
     // Tests may leave read-only folders behind; make them removable first.
     for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
         if (entry.is_directory(ignored)) {
-            chmod(entry.path().c_str(), 0700);
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+        } else if (!entry.is_symlink(ignored)) {
+            // Windows removes no file with the read-only attribute.
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add, ignored);
         }
     }
-    chmod(path_.c_str(), 0700);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(path_, ignored);
 }
 
@@ -54,8 +79,9 @@ std::string read_file(const std::string& path) {
 }
 
 bool file_exists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
+    std::error_code ignored;
+    return std::filesystem::symlink_status(path, ignored).type() !=
+           std::filesystem::file_type::not_found;
 }
 
 namespace {
@@ -92,11 +118,22 @@ RunResult run_in_process(const std::vector<std::string>& args) {
 RunResult run_executable(const std::string& arguments_and_redirections) {
     TempDir capture;
     // The captures come first so that the caller's own redirections take precedence.
+#if defined(_WIN32)
+    // cmd.exe quotes with double quotes, and a whole command line that starts with one must be
+    // quoted once more; the exit status is the program's own.
+    const std::string command = "\"\"" + std::string(EQSIM_EXECUTABLE) + "\" >\"" +
+                                capture.file("out") + "\" 2>\"" + capture.file("err") + "\" " +
+                                arguments_and_redirections + "\"";
+    const int raw = std::system(command.c_str());
+    RunResult result;
+    result.status = raw;
+#else
     const std::string command = std::string("'") + EQSIM_EXECUTABLE + "' >'" + capture.file("out") +
                                 "' 2>'" + capture.file("err") + "' " + arguments_and_redirections;
     const int raw = std::system(command.c_str());
     RunResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
     result.out = read_file(capture.file("out"));
     result.err = read_file(capture.file("err"));
     return result;
