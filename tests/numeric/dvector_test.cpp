@@ -36,6 +36,9 @@ TEST(DVector, EveryIndexOfTheRangeIsUsableAndDistinct) {
 
 TEST(DVectorDeathTest, RangeDescribingNoBlockEndsWithTheFixedReport) {
     EXPECT_EXIT(dvector(5, 2), ::testing::ExitedWithCode(1), kFatalReport);
+    // high = low - 2 is the first range that asks for no element at all, spare one included.
+    EXPECT_EXIT(dvector(5, 3), ::testing::ExitedWithCode(1), kFatalReport);
+    EXPECT_EXIT(dvector(-4, -6), ::testing::ExitedWithCode(1), kFatalReport);
 }
 
 #if !defined(__SANITIZE_ADDRESS__)

@@ -84,7 +84,8 @@ std::string garbage(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-enum class Stdout { captured, full_device, closed };
+// closed_pipe: a pipe whose reading end is closed before the program starts.
+enum class Stdout { captured, full_device, closed, closed_pipe };
 
 // What a completed run must have written.
 enum class Expect { failure, report_in_file, report_on_stdout };
@@ -129,9 +130,18 @@ Outcome run_row(const Row& row, const TempDir& folder, const TempDir& capture) {
     const pid_t pid = fork();
     if (pid == 0) {
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int out = row.stdout_to == Stdout::full_device
-                            ? open("/dev/full", O_WRONLY)
-                            : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int out = -1;
+        if (row.stdout_to == Stdout::full_device) {
+            out = open("/dev/full", O_WRONLY);
+        } else if (row.stdout_to == Stdout::closed_pipe) {
+            int ends[2];
+            if (pipe(ends) == 0) {
+                close(ends[0]);
+                out = ends[1];
+            }
+        } else {
+            out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
         if (err < 0 || out < 0 || dup2(err, 2) < 0 || dup2(out, 1) < 0 ||
             chdir(folder.path().c_str()) != 0) {
             _exit(126);
@@ -146,6 +156,8 @@ Outcome run_row(const Row& row, const TempDir& folder, const TempDir& capture) {
         if (setrlimit(RLIMIT_AS, &space) != 0 || setrlimit(RLIMIT_FSIZE, &size) != 0) {
             _exit(126);
         }
+        // An ignored signal stays ignored across exec: the program must ignore SIGPIPE itself.
+        signal(SIGPIPE, SIG_DFL);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -357,6 +369,7 @@ std::vector<Row> rows() {
     fails("HeaderLine", run_with(""), 45, "new old scale\n" + small_forms);
     fails("ThreeScorePoints", run_with(""), 45, "1 1 1\n2 2 2\n3 3 3\n");
     fails("OldFormOfThreeScorePoints", run_with(""), 45, "1 1 1\n2 2 2\n3 3 3\n4 * 4\n5 * 5\n");
+    fails("NewFormOfThreeScorePoints", run_with(""), 45, "1 1 1\n2 2 2\n3 3 3\n* 4 4\n* 5 5\n");
     fails("TotalZero", run_with(""), 45, "0 1 1\n0 2 2\n0 3 3\n0 4 4\n");
     fails("SampleSizeRoundsToZero", run_with(""), 45, "0.1 1 1\n0.1 2 2\n0.1 3 3\n0.1 4 4\n");
     fails("SampleSizeBeyond32Bits", run_with(""), 45,
@@ -398,6 +411,11 @@ std::vector<Row> rows() {
                  .control = "I scores.dat\nSM Mean\nR 2\nSE 7\n",
                  .status = 45,
                  .stdout_to = Stdout::closed});
+    t.push_back({.name = "StandardOutputAPipeClosedByItsReader",
+                 .control = "I scores.dat\nSM Mean\nR 2\nSE 7\n",
+                 .status = 45,
+                 .stdout_to = Stdout::closed_pipe,
+                 .diagnostic = "Broken pipe"});
     t.push_back({.name = "StandardOutputClosedAndNamedAsTheReport",
                  .control = "I scores.dat\nSM Mean\nR 2\nSE 7\nO /dev/stdout\n",
                  .status = 45,

@@ -113,6 +113,7 @@ TEST(EqsimMain, DataProblemsEndWithTheSimulationMessage) {
         "",                                      // no rows
         "1 1 1\n2 2 2\n3 3 3\n",                 // three score points
         "1 1 1\n2 2 2\n3 3 3\n4 * 4\n5 * 5\n",   // old form has three
+        "1 1 1\n2 2 2\n3 3 3\n* 4 4\n* 5 5\n",   // new form has three
         "0 1 1\n0 2 2\n0 3 3\n0 4 4\n",          // new form total of 0
         "0.1 1 1\n0.1 2 2\n0.1 3 3\n0.1 4 4\n",  // sample size trunc(0.4 + 0.5) = 0
         "1e300 1 1\n1e300 2 2\n1 3 3\n1 4 4\n",  // sample size beyond 32 bits
@@ -163,6 +164,44 @@ TEST(EqsimMain, ReportOfAnExactlyKnownRun) {
                          "1\t0\t0\t3\t0\t0\n"
                          "2\t0\t0\t0\t3\t0\n"
                          "3\t0\t0\t0\t0\t3\n");
+}
+
+TEST(EqsimMain, ReportHeaderOfEveryMethod) {
+    struct Header {
+        std::string method;
+        std::string name;
+        std::string smoothing_line;  // empty where the method takes no smoothing parameter
+    };
+    for (const Header& h : {Header{"Post", "Post-Smoothing", "Smoothing parameter:\t0.300000\n"},
+                            Header{"Pre", "Pre-Smoothing", "Smoothing parameter:\t6.000000\n"},
+                            Header{"None", "Unsmoothed equipercentile", ""},
+                            Header{"Linear", "Linear", ""}, Header{"Mean", "Mean", ""}}) {
+        const std::string p = h.method == "Pre" ? "6" : "0.3";
+        const Scenario s("SM " + h.method + "\nP " + p + "\nR 1\nSE 3\nC 1 2 3\nSC 1 36 1\n");
+        const auto r = s.run();
+        ASSERT_EQ(r.status, 0) << h.method << r.err;
+        EXPECT_EQ(r.out.substr(0, r.out.find("\n\n") + 2),
+                  "Input file:\t" + s.data + "\nColumns read:\t1\t2\t3\n" +
+                      "Type of equating function:\t" + h.name + "\n" + h.smoothing_line +
+                      "Number of replications:\t1\nSeed:\t3\n"
+                      "Scale min, max, inc:\t1.000000\t36.000000\t1.000000\n"
+                      "Sample sizes (new, old):\t4329.000000\t4152.000000\n\n")
+            << h.method;
+    }
+}
+
+TEST(EqsimMain, ExampleReportsMatchTheirGoldenCopies) {
+    // The examples name their data file relative to the repository's top folder; a scratch
+    // folder with a link to the examples stands in for it. See tests/golden/README.md.
+    TempDir top;
+    const std::string source = EQSIM_SOURCE_DIR;
+    ASSERT_EQ(symlink((source + "/examples").c_str(), top.file("examples").c_str()), 0);
+    for (const std::string example : {"linear", "mean", "postsmooth", "presmooth", "unsmoothed"}) {
+        const auto r = testing::run_executable("examples/" + example + ".ctl", top.path());
+        EXPECT_EQ(r.status, 0) << example << ": " << r.err;
+        EXPECT_EQ(r.out, read_file(source + "/tests/golden/" + example + ".txt"))
+            << example << ": run tests/golden/regenerate.sh if the change is intended";
+    }
 }
 
 TEST(EqsimMain, ReportLayoutOnTheBundledExample) {

@@ -116,6 +116,20 @@ std::vector<double> bell(int k, double centre, double spread) {
     return p;
 }
 
+TEST(ScoreDraws, ASmallSampleAndATieArePinned) {
+    // Counts from the generator modelled in Python big integers, each deviate placed both by
+    // double comparison and by exact rational comparison with the cumulative values (they agree).
+    const std::vector<double> quarters = {0.1, 0.2, 0.3, 0.4};
+    EXPECT_EQ(draw(build(quarters), 20, 17), (std::vector<std::int32_t>{1, 5, 7, 7}));
+    EXPECT_EQ(draw_raw(quarters, 20, 17), (std::vector<std::int32_t>{1, 5, 7, 7}));
+
+    // A deviate equal to a cumulative value belongs to the lower score: seed 17 first draws
+    // 1589618570 / (2^31 - 1), here made the first score's cumulative value exactly.
+    const double u = 1589618570 / 2147483647.0;
+    EXPECT_EQ(draw(build({u, 1.0 - u}), 1, 17), (std::vector<std::int32_t>{1, 0}));
+    EXPECT_EQ(draw_raw({u, 1.0 - u}, 1, 17), (std::vector<std::int32_t>{1, 0}));
+}
+
 TEST(ScoreDraws, EveryLookupAndTheRawValuePathDrawTheSameSamples) {
     std::vector<double> tiny(30, 1e-10);  // probabilities below one raw step
     tiny[12] = 1.0 - 29e-10;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace eqsim {
@@ -35,6 +36,24 @@ TEST(CongruentialStep, AgreesWithA64BitProductModuloTheModulus) {
         ASSERT_EQ(congruential_step(), expected) << "state " << state;
         state = (state * 48271 + 12345) % 2147483647;
         state = state == 0 ? 1 : state;
+    }
+}
+
+TEST(UniformRandom, FirstDeviatesOfSeveralSeedsArePinned) {
+    // Raw values from an independent model of the generator in Python big integers (97 warm-up
+    // steps of state = 16807 * state mod (2^31 - 1), 97 table entries, then one value for last;
+    // each draw takes slot min(97 * last // (2^31 - 1), 96)).
+    const std::vector<std::pair<std::int32_t, std::vector<double>>> pinned = {
+        {1, {281725226, 1070477904, 877819790, 1073185695, 1358796011}},
+        {2147483646, {1952083387, 1685241262, 1799164909, 465675024, 612655679}},
+        {-12345, {2043120658, 1471725416, 1878228320, 761090983, 720527425}},
+    };
+    for (const auto& [seed, raw] : pinned) {
+        std::vector<double> expected;
+        for (const double r : raw) {
+            expected.push_back(r / 2147483647.0);
+        }
+        EXPECT_EQ(draws(seed, 5), expected) << "seed " << seed;
     }
 }
 
