@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/program_messages.h"
 #include "support/temp_dir.h"
 
 namespace eqsim {
@@ -21,7 +22,7 @@ using testing::read_file;
 using testing::run_in_process;
 using testing::TempDir;
 
-const std::string simulation_error = "Error in reading data or computing simulation";
+const std::string& simulation_error = testing::kSimulationMessage;
 
 // Every sample of these populations is the population itself, so the results are exact.
 const std::string point_masses = "0 0 10\n7 0 20\n0 9 30\n0 0 40\n";
@@ -62,7 +63,7 @@ TEST(EqsimMain, ArgumentsOtherThanOneControlFileAreRefused) {
          {std::vector<std::string>{}, std::vector<std::string>{"a.ctl", "b.ctl"},
           std::vector<std::string>{"--help", "x"}}) {
         const auto r = run_in_process(args);
-        EXPECT_EQ(r.status, 43);
+        EXPECT_EQ(r.status, testing::kUsageStatus);
         EXPECT_EQ(r.out, "Must specify control file on command line.\n");
         EXPECT_NE(r.err.find("eqsim: "), std::string::npos);
     }
@@ -77,14 +78,14 @@ TEST(EqsimMain, ArgumentsOtherThanOneControlFileAreRefused) {
 
 TEST(EqsimMain, ControlFileErrorsIncludingFinalValueChecks) {
     const auto missing = run_in_process({"/nonexistent/run.ctl"});
-    EXPECT_EQ(missing.status, 28);
+    EXPECT_EQ(missing.status, testing::kControlStatus);
     EXPECT_EQ(missing.out, "Error reading control file.\n");
     EXPECT_NE(missing.err.find("/nonexistent/run.ctl"), std::string::npos);
     for (const std::string settings :
          {"S 7\n", "R 0\n", "SC 1 36 0\n", "C 1 2 0\n", "SE 2147483647\n", "P nan\n", "SC 36 1 1\n",
           "R -5\nR 5\nR 0\n"}) {
         const auto r = Scenario("SM Linear\n" + settings).run();
-        EXPECT_EQ(r.status, 28) << settings;
+        EXPECT_EQ(r.status, testing::kControlStatus) << settings;
         EXPECT_EQ(r.out, "Error reading control file.\n") << settings;
         EXPECT_NE(r.err.find("run.ctl"), std::string::npos) << r.err;
     }
@@ -97,11 +98,11 @@ TEST(EqsimMain, SmoothingParameterMustSuitTheMethod) {
         const auto r = Scenario(settings + "R 1\nSE 1\n").run();
         return r.status;
     };
-    EXPECT_EQ(check("SM Post\nP 1.0001\n"), 33);
-    EXPECT_EQ(check("P 1.0001\n"), 33);  // post-smoothing is the default
-    EXPECT_EQ(check("P 0.999\nSM Pre\n"), 33);
-    EXPECT_NE(check("SM Post\nP 1.0\n"), 33);
-    EXPECT_NE(check("SM Pre\nP 1.0\n"), 33);
+    EXPECT_EQ(check("SM Post\nP 1.0001\n"), testing::kSmoothingStatus);
+    EXPECT_EQ(check("P 1.0001\n"), testing::kSmoothingStatus);  // post-smoothing is the default
+    EXPECT_EQ(check("P 0.999\nSM Pre\n"), testing::kSmoothingStatus);
+    EXPECT_NE(check("SM Post\nP 1.0\n"), testing::kSmoothingStatus);
+    EXPECT_NE(check("SM Pre\nP 1.0\n"), testing::kSmoothingStatus);
     EXPECT_EQ(check("SM None\nP -5\n"), 0);
     EXPECT_EQ(check("SM Mean\nP 1e300\n"), 0);
     const auto r = Scenario("SM Pre\nP 0.5\n").run();
@@ -120,13 +121,13 @@ TEST(EqsimMain, DataProblemsEndWithTheSimulationMessage) {
     };
     for (const std::string& data : bad_data) {
         const auto r = Scenario("SM Mean\nR 2\n", data).run();
-        EXPECT_EQ(r.status, 45) << data;
+        EXPECT_EQ(r.status, testing::kSimulationStatus) << data;
         EXPECT_EQ(r.out, simulation_error) << data;
         EXPECT_NE(r.err.find("scores.dat"), std::string::npos) << r.err;
     }
     TempDir dir;
     const auto no_input = run_in_process({dir.write("run.ctl", "SM Mean\n")});
-    EXPECT_EQ(no_input.status, 45);
+    EXPECT_EQ(no_input.status, testing::kSimulationStatus);
 }
 
 TEST(EqsimMain, ReportOfAnExactlyKnownRun) {
@@ -264,7 +265,7 @@ TEST(EqsimMain, ScoresRoundingPastTheScaleEndsCountAtTheNearestEnd) {
 TEST(EqsimMain, AFailingMethodLeavesNoReport) {
     // Linear equating of a sample without spread fails in the first replication.
     const auto r = Scenario("SM Linear\nR 3\nSE 4\n", point_masses).run();
-    EXPECT_EQ(r.status, 45);
+    EXPECT_EQ(r.status, testing::kSimulationStatus);
     EXPECT_EQ(r.out, simulation_error);
     EXPECT_NE(r.err.find("replication 1"), std::string::npos) << r.err;
 }
@@ -272,7 +273,7 @@ TEST(EqsimMain, AFailingMethodLeavesNoReport) {
 TEST(EqsimMain, ScaleScoresThatOverflowFailTheRun) {
     const auto r =
         Scenario("SM Linear\nR 2\nSE 9\n", "2 8 1e308\n9 7 -1e308\n1 1 2\n9 3 1e308\n").run();
-    EXPECT_EQ(r.status, 45);
+    EXPECT_EQ(r.status, testing::kSimulationStatus);
     EXPECT_EQ(r.out, simulation_error);
     EXPECT_NE(r.err.find("scale conversion"), std::string::npos) << r.err;
 }
@@ -282,7 +283,7 @@ TEST(EqsimMain, StatisticsThatOverflowFailTheRun) {
     const auto r = Scenario("SM Mean\nR 2\nSE 9\nSC 1e200 1e201 1e199\n",
                             "0 0 1e200\n7 0 2e200\n0 9 3e200\n0 0 4e200\n")
                        .run();
-    EXPECT_EQ(r.status, 45);
+    EXPECT_EQ(r.status, testing::kSimulationStatus);
     EXPECT_EQ(r.out, simulation_error);
     EXPECT_NE(r.err.find("overflowed"), std::string::npos) << r.err;
 }
