@@ -115,10 +115,12 @@ double nice_step(double span, double target, int& decimals) {
 // An axis through low..high widened to whole steps.
 Axis nice_axis(double low, double high, double target) {
     if (!(high > low)) {
+        // A flat line: a unit range from zero, or half the value either side.
         const double pad = low == 0.0 ? 1.0 : std::fabs(low) * 0.5;
-        low -= low < 0.0 || high > 0.0 ? 0.0 : pad;
+        const bool nonnegative = low >= 0.0;
+        low -= low == 0.0 ? 0.0 : pad;
         high += pad;
-        if (low > 0.0) {
+        if (nonnegative && low < 0.0) {
             low = 0.0;
         }
     }
@@ -230,7 +232,7 @@ std::size_t grid_columns(const std::vector<RowKey>& conditions) {
     }
     const bool crossed = std::all_of(per_data.begin(), per_data.end(),
                                      [&](std::size_t k) { return k == per_data.front(); });
-    if (crossed && per_data.size() > 1 && per_data.front() <= 4) {
+    if (crossed && per_data.size() > 1 && per_data.front() > 1 && per_data.front() <= 4) {
         return per_data.front();
     }
     if (n == 4) {
@@ -490,6 +492,22 @@ double text_width(std::string_view text) {
     return static_cast<double>(text.size()) * kCharWidth;
 }
 
+// A panel's title, cut at the front of the data path when it would be wider than the panel (the
+// end of a path names the file).
+std::string panel_title(const RowKey& condition) {
+    const std::string full = condition_label(condition);
+    const auto fits = static_cast<std::size_t>(kPanelWidth / (kCharWidth * 1.2));
+    if (full.size() <= fits) {
+        return full;
+    }
+    std::size_t start = full.size() - (fits - 3);
+    // Start on a whole UTF-8 character.
+    while (start < full.size() && (static_cast<unsigned char>(full[start]) & 0xC0) == 0x80) {
+        ++start;
+    }
+    return "..." + full.substr(start);
+}
+
 // The legend, in rows that fit width; returns its height.
 double append_legend(const std::vector<RowKey>& methods, double left, double top, double width,
                      bool draw, std::string& out) {
@@ -646,7 +664,7 @@ std::string plot_svg(std::span<const ScoreRow> rows, Index index, Quantity quant
         frame.top = panel_top + kPanelTop;
         out.append("<g>\n");
         append_text(frame.left + kPlotWidth / 2, panel_top + 20, "middle", " font-weight=\"bold\"",
-                    condition_label(figure.conditions[c]), out);
+                    panel_title(figure.conditions[c]), out);
         append_axes(frame, index, c % columns == 0 ? index_title(index) : "", out);
         for (std::size_t m = 0; m < figure.series[c].size(); ++m) {
             append_series(frame, figure.series[c][m], m, figure.methods.size(), score_span, out);
