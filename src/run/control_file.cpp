@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "run/text_lines.h"
 
@@ -85,25 +86,6 @@ const char* setting_name(Setting setting) {
             break;
     }
     return "";
-}
-
-// A value as the diagnostic shows it: in quotes, with bytes that are not printable ASCII
-// escaped, so that a binary file cannot garble the terminal.
-std::string quoted(std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string result(1, '"');
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7f) {
-            result += "\\x";
-            result.push_back(hex[byte >> 4]);
-            result.push_back(hex[byte & 0xf]);
-        } else {
-            result.push_back(c);
-        }
-    }
-    result.push_back('"');
-    return result;
 }
 
 // Applies one tokenised setting line. Returns an empty text on success, else what is wrong.
@@ -279,9 +261,7 @@ double scale_point_count(const ScaleSpec& scale) {
     return std::trunc((scale.max - scale.min) / scale.increment + 0.5) + 1.0;
 }
 
-namespace {
-
-std::string check_scale(const ScaleSpec& scale) {
+std::string scale_problem(const ScaleSpec& scale) {
     if (!std::isfinite(scale.min) || !std::isfinite(scale.max) || !std::isfinite(scale.increment)) {
         return "scale minimum, maximum and increment must be finite numbers";
     }
@@ -302,7 +282,20 @@ std::string check_scale(const ScaleSpec& scale) {
     return {};
 }
 
-}  // namespace
+std::string column_problem(std::int32_t column) {
+    if (column < 1 || column > 25) {
+        return "column number " + std::to_string(column) + " is outside 1 to 25";
+    }
+    return {};
+}
+
+std::string seed_problem(std::int32_t seed) {
+    // The generator needs a seed in 1..2147483646 once a negative seed is negated.
+    if (seed == INT32_MIN || seed == 2147483647 || seed == -2147483647) {
+        return "seed " + std::to_string(seed) + " is outside -2147483646 to 2147483646";
+    }
+    return {};
+}
 
 bool validate_control_parameters(const ControlParameters& params, std::string& diagnostic) {
     if (params.replications < 1) {
@@ -313,20 +306,18 @@ bool validate_control_parameters(const ControlParameters& params, std::string& d
         diagnostic = "smoothing parameter must be a finite number";
         return false;
     }
-    if (const std::string problem = check_scale(params.scale); !problem.empty()) {
+    if (const std::string problem = scale_problem(params.scale); !problem.empty()) {
         diagnostic = problem;
         return false;
     }
     for (const std::int16_t column : params.columns) {
-        if (column < 1 || column > 25) {
-            diagnostic = "column number " + std::to_string(column) + " is outside 1 to 25";
+        if (std::string problem = column_problem(column); !problem.empty()) {
+            diagnostic = std::move(problem);
             return false;
         }
     }
-    // The generator needs a seed in 1..2147483646 once a negative seed is negated.
-    if (params.seed == INT32_MIN || params.seed == 2147483647 || params.seed == -2147483647) {
-        diagnostic =
-            "seed " + std::to_string(params.seed) + " is outside -2147483646 to 2147483646";
+    if (std::string problem = seed_problem(params.seed); !problem.empty()) {
+        diagnostic = std::move(problem);
         return false;
     }
     return true;

@@ -39,4 +39,10 @@ bool validate_control_parameters(const ControlParameters& params, std::string& d
 // Number of points of the reporting scale, computed in floating point.
 double scale_point_count(const ScaleSpec& scale);
 
+// The checks of the final settings one value at a time, shared with the study file. Each returns
+// an empty text when the value can run, else what is wrong with it.
+std::string scale_problem(const ScaleSpec& scale);
+std::string column_problem(std::int32_t column);
+std::string seed_problem(std::int32_t seed);
+
 }  // namespace eqsim

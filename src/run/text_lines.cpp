@@ -164,4 +164,21 @@ bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of
     return read_integer_prefix(token, value, out_of_range);
 }
 
+std::string quoted(std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string result(1, '"');
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f) {
+            result += "\\x";
+            result.push_back(hex[byte >> 4]);
+            result.push_back(hex[byte & 0xf]);
+        } else {
+            result.push_back(c);
+        }
+    }
+    result.push_back('"');
+    return result;
+}
+
 }  // namespace eqsim

@@ -43,4 +43,8 @@ bool read_double_prefix(std::string_view token, double& value);
 bool read_int32_prefix(std::string_view token, std::int32_t& value, bool& out_of_range);
 bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of_range);
 
+// A value as a diagnostic shows it: in quotes, with bytes that are not printable ASCII escaped
+// (\xNN), so that a binary file cannot garble the terminal.
+std::string quoted(std::string_view text);
+
 }  // namespace eqsim
