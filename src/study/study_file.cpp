@@ -596,14 +596,14 @@ bool read_study_file(const std::string& path, StudySpec& study, std::string& dia
         diagnostic = path + ": cannot open the study file: " + std::strerror(errno);
         return false;
     }
-    // One byte more than the limit tells a file at the limit from a larger one, and a stream
-    // without end (a device, a pipe) is read no further.
-    std::string bytes(max_study_bytes + 1, '\0');
-    std::size_t size = 0;
-    while (size < bytes.size()) {
-        const std::size_t got = std::fread(bytes.data() + size, 1, bytes.size() - size, file.get());
-        size += got;
-        if (got == 0) {
+    // Reading stops one chunk past the limit, so that a stream without end (a device, a pipe)
+    // is read no further.
+    std::string bytes;
+    char chunk[4096];
+    while (bytes.size() <= max_study_bytes) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
+        bytes.append(chunk, got);
+        if (got < sizeof chunk) {
             break;
         }
     }
@@ -611,12 +611,11 @@ bool read_study_file(const std::string& path, StudySpec& study, std::string& dia
         diagnostic = path + ": cannot read the study file: " + std::strerror(errno);
         return false;
     }
-    if (size > max_study_bytes) {
+    if (bytes.size() > max_study_bytes) {
         diagnostic = path + ": the study file is larger than " + std::to_string(max_study_bytes) +
                      " bytes; a study file holds settings, not data";
         return false;
     }
-    bytes.resize(size);
     return parse_study_text(bytes, path, study, diagnostic);
 }
 
