@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "run/text_lines.h"
 #include "sampling/uniform_random.h"
@@ -230,6 +231,23 @@ bool read_control_file(const std::string& path, ControlParameters& params, std::
     }
 }
 
+std::string column_problem(std::int32_t column) {
+    if (column < 1 || column > kMaxColumns) {
+        return "column number " + std::to_string(column) + " is outside 1 to " +
+               std::to_string(kMaxColumns);
+    }
+    return {};
+}
+
+std::string seed_problem(std::int32_t seed) {
+    // The generator needs a seed in 1..2147483646 once a negative seed is negated.
+    if (seed < -kLargestSeed || seed > kLargestSeed) {
+        return "seed " + std::to_string(seed) + " is outside -" + std::to_string(kLargestSeed) +
+               " to " + std::to_string(kLargestSeed);
+    }
+    return {};
+}
+
 bool validate_control_parameters(const ControlParameters& params, std::string& diagnostic) {
     if (params.replications < 1) {
         diagnostic = "replications must be at least 1, not " + std::to_string(params.replications);
@@ -243,16 +261,14 @@ bool validate_control_parameters(const ControlParameters& params, std::string& d
         return false;
     }
     for (const std::int16_t column : params.columns) {
-        if (column < 1 || column > kMaxColumns) {
-            diagnostic = "column number " + std::to_string(column) + " is outside 1 to " +
-                         std::to_string(kMaxColumns);
+        if (std::string problem = column_problem(column); !problem.empty()) {
+            diagnostic = std::move(problem);
             return false;
         }
     }
     // The generator needs a seed in 1..2147483646 once a negative seed is negated.
-    if (params.seed < -kLargestSeed || params.seed > kLargestSeed) {
-        diagnostic = "seed " + std::to_string(params.seed) + " is outside -" +
-                     std::to_string(kLargestSeed) + " to " + std::to_string(kLargestSeed);
+    if (std::string problem = seed_problem(params.seed); !problem.empty()) {
+        diagnostic = std::move(problem);
         return false;
     }
     return true;

@@ -32,4 +32,9 @@ bool read_control_file(const std::string& path, ControlParameters& params, std::
 // Returns true when the final settings can run; otherwise diagnostic says what is wrong.
 bool validate_control_parameters(const ControlParameters& params, std::string& diagnostic);
 
+// Checks of single final values, shared with the study file: each gives an empty text when the
+// value can run, else what is wrong with it.
+std::string column_problem(std::int32_t column);
+std::string seed_problem(std::int32_t seed);
+
 }  // namespace eqsim

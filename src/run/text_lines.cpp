@@ -181,4 +181,5 @@ bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of
     return read_integer_prefix(token, value, out_of_range);
 }
 
+
 }  // namespace eqsim
