@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -108,28 +110,52 @@ RunResult run_in_process(const std::vector<std::string>& args) {
     }
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
+    const TempDir scratch;
     RunResult result;
+#if defined(_WIN32)
+    // Windows has no folder descriptors; the folder is left and re-entered by name.
+    const std::filesystem::path home = std::filesystem::current_path();
+    std::filesystem::current_path(scratch.path());
     result.status = eqsim::eqsim_main(static_cast<int>(argv.size()), argv.data(), out, err);
+    std::filesystem::current_path(home);
+#else
+    const int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (home < 0 || chdir(scratch.path().c_str()) != 0) {
+        throw std::runtime_error("cannot enter a scratch folder");
+    }
+    result.status = eqsim::eqsim_main(static_cast<int>(argv.size()), argv.data(), out, err);
+    const bool back = fchdir(home) == 0;
+    close(home);
+    if (!back) {
+        throw std::runtime_error("cannot return from the scratch folder");
+    }
+#endif
     result.out = drain(out);
     result.err = drain(err);
     return result;
 }
 
-RunResult run_executable(const std::string& arguments_and_redirections) {
+RunResult run_executable(const std::string& arguments_and_redirections,
+                         const std::string& working_folder) {
     TempDir capture;
+    const TempDir scratch;
+    const std::string folder = working_folder.empty() ? scratch.path() : working_folder;
     // The captures come first so that the caller's own redirections take precedence.
 #if defined(_WIN32)
-    // cmd.exe quotes with double quotes, and a whole command line that starts with one must be
-    // quoted once more; the exit status is the program's own.
-    const std::string command = "\"\"" + std::string(EQSIM_EXECUTABLE) + "\" >\"" +
-                                capture.file("out") + "\" 2>\"" + capture.file("err") + "\" " +
-                                arguments_and_redirections + "\"";
+    // cmd.exe quotes with double quotes and wants backslashes in the folder it enters; the exit
+    // status is the program's own.
+    std::string windows_folder = folder;
+    std::replace(windows_folder.begin(), windows_folder.end(), '/', '\\');
+    const std::string command =
+        "cd /d \"" + windows_folder + "\" && \"" + std::string(EQSIM_EXECUTABLE) + "\" >\"" +
+        capture.file("out") + "\" 2>\"" + capture.file("err") + "\" " + arguments_and_redirections;
     const int raw = std::system(command.c_str());
     RunResult result;
     result.status = raw;
 #else
-    const std::string command = std::string("'") + EQSIM_EXECUTABLE + "' >'" + capture.file("out") +
-                                "' 2>'" + capture.file("err") + "' " + arguments_and_redirections;
+    const std::string command = "cd '" + folder + "' && '" + EQSIM_EXECUTABLE + "' >'" +
+                                capture.file("out") + "' 2>'" + capture.file("err") + "' " +
+                                arguments_and_redirections;
     const int raw = std::system(command.c_str());
     RunResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
