@@ -184,7 +184,17 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
 }
 
 std::FILE* open_for_reading(const std::string& name) {
-    return _wfopen(widen(name).c_str(), L"rb");
+    const std::wstring wide = widen(name);
+    std::FILE* file = _wfopen(wide.c_str(), L"rb");
+    if (file == nullptr && errno == EACCES) {
+        // Windows refuses to open a folder as a file with "permission denied", which would send
+        // the user looking at permissions; say what the name really is.
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            errno = EISDIR;
+        }
+    }
+    return file;
 }
 
 std::FILE* open_for_writing(const std::string& name) {
