@@ -101,8 +101,8 @@ bool parse_manifest(const std::string& file, std::string_view text, ShardManifes
         long long b = 0;
         long long c = 0;
         if (line_number == 1) {
-            if (n != 5 || fields[0] != "eqsim-study" || fields[1] != "shard" ||
-                fields[3] != "of" || !read_count(fields[2], a) || !read_count(fields[4], b)) {
+            if (n != 5 || fields[0] != "eqsim-study" || fields[1] != "shard" || fields[3] != "of" ||
+                !read_count(fields[2], a) || !read_count(fields[4], b)) {
                 return bad("not a shard manifest");
             }
             m.shard = static_cast<int>(a);
@@ -113,9 +113,8 @@ bool parse_manifest(const std::string& file, std::string_view text, ShardManifes
             m.seed = static_cast<std::int32_t>(a);
         } else if (n == 4 && fields[0] == "condition" && read_count(fields[1], a) &&
                    read_count(fields[2], b) && read_count(fields[3], c) && a < (1 << 30)) {
-            m.conditions.push_back(ShardManifest::Entry{static_cast<int>(a),
-                                                        static_cast<std::size_t>(b),
-                                                        static_cast<std::size_t>(c)});
+            m.conditions.push_back(ShardManifest::Entry{
+                static_cast<int>(a), static_cast<std::size_t>(b), static_cast<std::size_t>(c)});
         } else if (n != 0) {
             return bad("line not understood");
         }
@@ -132,6 +131,11 @@ bool find_manifests(const std::string& folder, std::map<int, std::string>& found
                     std::string& diagnostic) {
     std::error_code error;
     shards = 0;
+    if (!fs::exists(path_of(folder), error)) {
+        diagnostic = folder + ": no such output folder, so no shards to merge; run the shards " +
+                     "(--shard I/N) first";
+        return false;
+    }
     for (const fs::directory_entry& entry : fs::directory_iterator(path_of(folder), error)) {
         const std::u8string u8 = entry.path().filename().u8string();
         const std::string name(u8.begin(), u8.end());
@@ -172,8 +176,7 @@ bool find_manifests(const std::string& folder, std::map<int, std::string>& found
 
 // Moves rows [from, from + count) of all into out.
 template <typename Row>
-bool take_rows(std::vector<Row>& all, std::size_t& from, std::size_t count,
-               std::vector<Row>& out) {
+bool take_rows(std::vector<Row>& all, std::size_t& from, std::size_t count, std::vector<Row>& out) {
     if (all.size() - from < count) {
         return false;
     }
