@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <system_error>
 
@@ -209,7 +210,7 @@ bool prepare_output_folder(const std::string& folder, std::string& diagnostic) {
 }
 
 bool write_output_file(const std::string& folder, const std::string& name,
-                       const std::string& content, std::string& diagnostic) {
+                       const std::function<bool(std::FILE*)>& write, std::string& diagnostic) {
     const std::string path = joined(folder, name);
     ReportDestination destination;
     if (!check_report_destination(path, destination, diagnostic)) {
@@ -219,37 +220,82 @@ bool write_output_file(const std::string& folder, const std::string& name,
     if (!stream.open(destination, nullptr, diagnostic)) {
         return false;
     }
-    std::fwrite(content.data(), 1, content.size(), stream.file());
+    if (!write(stream.file())) {
+        diagnostic = path + ": cannot write: " + std::strerror(errno);
+        return false;  // the stream discards the temporary file
+    }
     return stream.finish(diagnostic);
 }
 
+bool write_output_file(const std::string& folder, const std::string& name,
+                       const std::string& content, std::string& diagnostic) {
+    return write_output_file(
+        folder, name,
+        [&](std::FILE* file) {
+            return std::fwrite(content.data(), 1, content.size(), file) == content.size();
+        },
+        diagnostic);
+}
+
 bool write_study_outputs(const std::string& folder, const StudyPlan& plan,
-                         const std::vector<ConditionTables>& conditions, std::string& diagnostic) {
-    std::vector<ScoreRow> scores;
-    std::string scores_text(scores_header());
-    std::string histograms_text(histograms_header());
+                         std::vector<ConditionTables>& conditions, std::string& diagnostic) {
+    std::size_t count = 0;
     for (const ConditionTables& c : conditions) {
-        for (const ScoreRow& row : c.scores) {
-            append_score_row(row, scores_text);
-            scores.push_back(row);
-        }
-        for (const HistogramRow& row : c.histograms) {
-            append_histogram_row(row, histograms_text);
-        }
+        count += c.scores.size();
+    }
+    std::vector<ScoreRow> scores;
+    scores.reserve(count);
+    for (ConditionTables& c : conditions) {
+        std::move(c.scores.begin(), c.scores.end(), std::back_inserter(scores));
+        c.scores = std::vector<ScoreRow>();
+    }
+    const bool scores_written = write_output_file(
+        folder, "scores.csv",
+        [&](std::FILE* file) {
+            // Written in pieces, so that the table's text is never held whole.
+            std::string text(scores_header());
+            bool ok = true;
+            for (const ScoreRow& row : scores) {
+                append_score_row(row, text);
+                if (text.size() >= (1u << 16)) {
+                    ok = ok && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+                    text.clear();
+                }
+            }
+            return ok && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        },
+        diagnostic);
+    if (!scores_written) {
+        return false;
     }
     const std::vector<SummaryRow> summary = summarise_all_scores(scores);
     std::string summary_text(summary_header());
     for (const SummaryRow& row : summary) {
         append_summary_row(row, summary_text);
     }
-    if (!write_output_file(folder, "scores.csv", scores_text, diagnostic) ||
-        !write_output_file(folder, "summary.csv", summary_text, diagnostic) ||
-        !write_output_file(folder, "histograms.csv", histograms_text, diagnostic)) {
+    const bool tables_written =
+        write_output_file(folder, "summary.csv", summary_text, diagnostic) &&
+        write_output_file(
+            folder, "histograms.csv",
+            [&](std::FILE* file) {
+                const std::string_view header = histograms_header();
+                bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
+                for (const ConditionTables& c : conditions) {
+                    ok = ok && std::fwrite(c.histograms.data(), 1, c.histograms.size(), file) ==
+                                   c.histograms.size();
+                }
+                return ok;
+            },
+            diagnostic);
+    if (!tables_written) {
         return false;
     }
-    for (const PlotFile& plot : study_plots(scores)) {
-        if (!write_output_file(folder, plot.name, plot.svg, diagnostic)) {
-            return false;
+    for (const Index index : {Index::se, Index::bias, Index::rmse}) {
+        for (const Quantity quantity : {Quantity::raw, Quantity::scale}) {
+            if (!write_output_file(folder, plot_file_name(index, quantity),
+                                   plot_svg(scores, index, quantity), diagnostic)) {
+                return false;
+            }
         }
     }
     return write_output_file(folder, "index.html", index_page(study_title(plan), summary),
@@ -276,12 +322,10 @@ bool write_shard(const std::string& folder, const StudyPlan& plan, int shard, in
         for (const ScoreRow& row : tables[i].scores) {
             append_score_row(row, scores_text);
         }
-        for (const HistogramRow& row : tables[i].histograms) {
-            append_histogram_row(row, histograms_text);
-        }
+        histograms_text += tables[i].histograms;
         manifest += "condition " + std::to_string(positions[i]) + " " +
                     std::to_string(tables[i].scores.size()) + " " +
-                    std::to_string(tables[i].histograms.size()) + "\n";
+                    std::to_string(tables[i].histogram_rows) + "\n";
     }
     // The manifest goes last: a shard whose manifest is there has written its tables.
     return write_output_file(folder, shard_name(shard, shards, "scores.csv"), scores_text,
@@ -349,12 +393,17 @@ bool read_shards(const std::string& folder, const StudySpec& spec, std::int32_t&
             }
             seen[static_cast<std::size_t>(e.position)] = true;
             ConditionTables& c = conditions[static_cast<std::size_t>(e.position)];
+            std::vector<HistogramRow> rows;
             if (!take_rows(scores, next_score, e.scores, c.scores) ||
-                !take_rows(histograms, next_histogram, e.histograms, c.histograms)) {
+                !take_rows(histograms, next_histogram, e.histograms, rows)) {
                 diagnostic = path + ": the shard's tables are shorter than its manifest says; " +
                              "run the shard again";
                 return false;
             }
+            for (const HistogramRow& row : rows) {
+                append_histogram_row(row, c.histograms);
+            }
+            c.histogram_rows = rows.size();
         }
         if (next_score != scores.size() || next_histogram != histograms.size()) {
             diagnostic = path + ": the shard's tables hold rows its manifest does not list; " +

@@ -50,8 +50,8 @@ bool read_population(const StudySpec& spec, const DataSetSpec& data, Population&
     if (spec.criterion.kind == CriterionKind::column &&
         !read_criterion_column(data.path, spec.criterion.column, static_cast<int>(kx),
                                population.criterion_column, diagnostic)) {
-        diagnostic += " (the criterion of " + spec.path + ":" + std::to_string(spec.criterion.line) +
-                      ")";
+        diagnostic +=
+            " (the criterion of " + spec.path + ":" + std::to_string(spec.criterion.line) + ")";
         return false;
     }
     const double total = total_of(population.new_frequencies);
@@ -99,10 +99,9 @@ bool criterion_raw_scores(const StudyPlan& plan, const Population& p, const Cond
                 const Status s =
                     method_info(choice.method).equate(populations, choice.parameter, raw[m]);
                 if (!s.is_ok()) {
-                    diagnostic = "criterion Same: the " +
-                                 std::string(method_info(choice.method).word) +
-                                 " method cannot equate the populations themselves (" +
-                                 s.diagnostic() + ")";
+                    diagnostic =
+                        "criterion Same: the " + std::string(method_info(choice.method).word) +
+                        " method cannot equate the populations themselves (" + s.diagnostic() + ")";
                     return false;
                 }
             }
@@ -219,8 +218,11 @@ void append_tables(const StudyPlan& plan, const Condition& c, const SimulationRe
                                     static_cast<std::size_t>(result.scale_points) +
                                 static_cast<std::size_t>(s)];
                 if (count != 0) {
-                    tables.histograms.push_back(HistogramRow{
-                        key, x, scale.min + static_cast<double>(s) * scale.increment, count});
+                    append_histogram_row(
+                        HistogramRow{key, x, scale.min + static_cast<double>(s) * scale.increment,
+                                     count},
+                        tables.histograms);
+                    ++tables.histogram_rows;
                 }
             }
         }
@@ -239,9 +241,8 @@ class Scheduler {
         for (std::size_t i = 0; i < order_.size(); ++i) {
             order_[i] = i;
         }
-        std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
-            return cost(a) > cost(b);
-        });
+        std::stable_sort(order_.begin(), order_.end(),
+                         [&](std::size_t a, std::size_t b) { return cost(a) > cost(b); });
     }
 
     void work() {
@@ -310,12 +311,12 @@ class Scheduler {
             failed_index_.store(c.index);
             std::string method;
             if (result.failed_method >= 0) {
-                method = method_label(key_of(plan_, c, static_cast<std::size_t>(
-                                                           result.failed_method))) +
-                         ", ";
+                method =
+                    method_label(key_of(plan_, c, static_cast<std::size_t>(result.failed_method))) +
+                    ", ";
             }
-            failure_ = Status::error(status.code(),
-                                     condition_name(plan_, c) + ", " + method + status.diagnostic());
+            failure_ = Status::error(
+                status.code(), condition_name(plan_, c) + ", " + method + status.diagnostic());
         }
         ++done_;
         changed_.notify_all();
@@ -380,12 +381,14 @@ bool plan_study(const StudySpec& spec, std::int32_t seed, StudyPlan& plan,
                 return false;
             }
             // The sizes the simulation will draw: the given ones, or the rounded totals.
-            c.new_size = new_size != 0 ? new_size
-                                       : static_cast<std::int32_t>(
-                                             total_of(population.new_frequencies) + 0.5);
-            c.old_size = old_size != 0 ? old_size
-                                       : static_cast<std::int32_t>(
-                                             total_of(population.old_frequencies) + 0.5);
+            c.new_size =
+                new_size != 0
+                    ? new_size
+                    : static_cast<std::int32_t>(total_of(population.new_frequencies) + 0.5);
+            c.old_size =
+                old_size != 0
+                    ? old_size
+                    : static_cast<std::int32_t>(total_of(population.old_frequencies) + 0.5);
             if (!compute_criterion(plan, population, c, diagnostic)) {
                 const int line = spec.criterion.line != 0 ? spec.criterion.line : data.line;
                 diagnostic = located(spec.path, line, condition_name(plan, c) + ": " + diagnostic);

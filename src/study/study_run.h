@@ -22,11 +22,11 @@ namespace eqsim::study {
 
 // One data set's populations as its data file gives them.
 struct Population {
-    std::vector<double> new_frequencies;  // Kx
-    std::vector<double> old_frequencies;  // Ky
-    std::vector<double> conversion;       // Ky scale scores
-    std::vector<double> relative;         // the new form's relative frequencies, the weights
-    std::vector<double> criterion_column; // Kx values when the criterion is a data column
+    std::vector<double> new_frequencies;   // Kx
+    std::vector<double> old_frequencies;   // Ky
+    std::vector<double> conversion;        // Ky scale scores
+    std::vector<double> relative;          // the new form's relative frequencies, the weights
+    std::vector<double> criterion_column;  // Kx values when the criterion is a data column
 };
 
 // A data set at one pair of sample sizes, the unit the study's work is split into.
@@ -57,13 +57,14 @@ std::int32_t condition_seed(std::int32_t study_seed, int index);
 // Reads every data file of spec, checks every condition's populations and sizes, and computes
 // every criterion, so that nothing the user gave can fail once the replications start. seed is
 // the settled study seed. False, with diagnostic "FILE:LINE: ...", when something cannot run.
-bool plan_study(const StudySpec& spec, std::int32_t seed, StudyPlan& plan,
-                std::string& diagnostic);
+bool plan_study(const StudySpec& spec, std::int32_t seed, StudyPlan& plan, std::string& diagnostic);
 
-// The rows that one condition contributes to the tables.
+// What one condition contributes to the tables: its score rows, and its histogram rows already
+// as the text of histograms.csv (they are many and only ever written out).
 struct ConditionTables {
     std::vector<ScoreRow> scores;
-    std::vector<HistogramRow> histograms;
+    std::string histograms;          // CSV lines, each ending in a newline
+    std::size_t histogram_rows = 0;  // how many lines histograms holds
 };
 
 // How the conditions are run.
