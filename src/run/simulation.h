@@ -117,6 +117,8 @@ struct SimulationResult {
     std::vector<double> weights;
     // In the order of SimulationOptions::methods.
     std::vector<MethodResult> methods;
+    // After a failure of a method: its position in SimulationOptions::methods; otherwise -1.
+    int failed_method = -1;
 };
 
 // Checks the populations and sample sizes of options as run_simulation() does, without running.

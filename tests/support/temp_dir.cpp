@@ -103,7 +103,10 @@ std::string drain(std::FILE* file) {
 
 }  // namespace
 
-RunResult run_in_process(const std::vector<std::string>& args) {
+RunResult run_in_process(const std::vector<std::string>& args, ProgramMain program) {
+    if (program == nullptr) {
+        program = eqsim::eqsim_main;
+    }
     std::vector<const char*> argv = {"eqsim"};
     for (const std::string& arg : args) {
         argv.push_back(arg.c_str());
@@ -116,14 +119,14 @@ RunResult run_in_process(const std::vector<std::string>& args) {
     // Windows has no folder descriptors; the folder is left and re-entered by name.
     const std::filesystem::path home = std::filesystem::current_path();
     std::filesystem::current_path(scratch.path());
-    result.status = eqsim::eqsim_main(static_cast<int>(argv.size()), argv.data(), out, err);
+    result.status = program(static_cast<int>(argv.size()), argv.data(), out, err);
     std::filesystem::current_path(home);
 #else
     const int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (home < 0 || chdir(scratch.path().c_str()) != 0) {
         throw std::runtime_error("cannot enter a scratch folder");
     }
-    result.status = eqsim::eqsim_main(static_cast<int>(argv.size()), argv.data(), out, err);
+    result.status = program(static_cast<int>(argv.size()), argv.data(), out, err);
     const bool back = fchdir(home) == 0;
     close(home);
     if (!back) {
