@@ -44,11 +44,17 @@ std::string base_of(const std::string& path);
 // The path of the file name in the same folder as path.
 std::string beside(const std::string& path, const std::string& name);
 
+// Whether a name is used as it is, not taken from some folder: on POSIX one that starts with
+// '/'; on Windows also one that starts with '\' or names a drive ("C:\x", "C:x", "\\server\x").
+bool is_rooted(const std::string& name);
+
 // Both platforms' rules, for tests that check one on the other.
 std::string posix_folder_of(const std::string& path);
 std::string posix_base_of(const std::string& path);
+bool posix_is_rooted(const std::string& name);
 std::string windows_folder_of(const std::string& path);
 std::string windows_base_of(const std::string& path);
+bool windows_is_rooted(const std::string& name);
 
 // ---- What a path names ----
 

@@ -57,6 +57,14 @@ std::string posix_base_of(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool posix_is_rooted(const std::string& name) {
+    return !name.empty() && name[0] == '/';
+}
+
+bool windows_is_rooted(const std::string& name) {
+    return (!name.empty() && is_windows_separator(name[0])) || windows_root_length(name) > 0;
+}
+
 std::string windows_folder_of(const std::string& path) {
     const std::size_t root = windows_root_length(path);
     const std::size_t separator = path.find_last_of("\\/");

@@ -92,6 +92,10 @@ std::string base_of(const std::string& path) {
     return posix_base_of(path);
 }
 
+bool is_rooted(const std::string& name) {
+    return posix_is_rooted(name);
+}
+
 std::string beside(const std::string& path, const std::string& name) {
     return posix_folder_of(path) + "/" + name;
 }

@@ -209,6 +209,10 @@ std::string base_of(const std::string& path) {
     return windows_base_of(path);
 }
 
+bool is_rooted(const std::string& name) {
+    return windows_is_rooted(name);
+}
+
 std::string beside(const std::string& path, const std::string& name) {
     const std::string base = windows_base_of(path);
     return path.substr(0, path.size() - base.size()) + name;

@@ -109,13 +109,13 @@ std::string number_problem(std::string_view what, std::string_view token, Number
            " is not a number; write it in decimal, as in 0.25 or 1e-3";
 }
 
+// The study file's folder as a prefix of its name, separator included ("" for none).
 std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return path.substr(0, path.size() - platform::base_of(path).size());
 }
 
 std::string resolved(const std::string& study_path, std::string_view given) {
-    if (given.starts_with('/')) {
+    if (platform::is_rooted(std::string(given))) {
         return std::string(given);
     }
     return folder_of(study_path) + std::string(given);

@@ -56,8 +56,7 @@ std::string shard_name(int shard, int shards, const char* what) {
 
 std::string study_title(const StudyPlan& plan) {
     const std::string& path = plan.spec.path;
-    const std::size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name = platform::base_of(path);
     return "eqsim study " + name + ", seed " + std::to_string(plan.seed) + ", " +
            std::to_string(plan.spec.replications) + " replications";
 }

@@ -43,6 +43,22 @@ TEST(PathNames, WindowsKnowsBackslashesDrivesAndNetworkShares) {
     }
 }
 
+TEST(PathNames, RootedNamesAreUsedAsGiven) {
+    for (const char* name : {"/abs/a.dat", "/"}) {
+        EXPECT_TRUE(posix_is_rooted(name)) << name;
+        EXPECT_TRUE(windows_is_rooted(name)) << name;
+    }
+    for (const char* name : {"a.dat", "sub/a.dat", "../a.dat", ""}) {
+        EXPECT_FALSE(posix_is_rooted(name)) << name;
+        EXPECT_FALSE(windows_is_rooted(name)) << name;
+    }
+    for (const char* name : {"C:\\data\\a.dat", "c:a.dat", "\\a.dat", "\\\\server\\share\\a.dat"}) {
+        EXPECT_FALSE(posix_is_rooted(name)) << name;
+        EXPECT_TRUE(windows_is_rooted(name)) << name;
+    }
+    EXPECT_FALSE(windows_is_rooted("sub\\a.dat"));
+}
+
 TEST(WriteFileAtomically, ReplacesWholeOrLeavesTheEarlierFileAndNothingElse) {
     TempDir dir;
     const std::string target = dir.write("out.csv", "earlier\n");

@@ -121,6 +121,22 @@ TEST(StudyFile, PathsAreTakenFromTheStudyFilesFolder) {
         EXPECT_EQ(p.study.data[0].path, row.resolved) << row.study;
         EXPECT_EQ(p.study.output, row.output) << row.study;
     }
+#if defined(_WIN32)
+    // Windows names: backslashes, drives and network shares.
+    const std::vector<Row> windows_rows = {
+        {"C:\\s\\math.study", "a.dat", "C:\\s\\a.dat", "C:\\s\\math"},
+        {"C:\\s\\math.study", "D:\\abs\\a.dat", "D:\\abs\\a.dat", "C:\\s\\math"},
+        {"C:math.study", "sub\\a.dat", "C:sub\\a.dat", "C:math"},
+        {"\\\\server\\share\\math.study", "a.dat", "\\\\server\\share\\a.dat",
+         "\\\\server\\share\\math"},
+    };
+    for (const Row& row : windows_rows) {
+        const Parsed p = parse("data " + row.data + "\nmethod None\n", row.study);
+        ASSERT_TRUE(p.ok) << p.diagnostic;
+        EXPECT_EQ(p.study.data[0].path, row.resolved) << row.study;
+        EXPECT_EQ(p.study.output, row.output) << row.study;
+    }
+#endif
     EXPECT_EQ(parse("data a\nmethod n\noutput /o\n").study.output, "/o");
     EXPECT_EQ(parse("data a\nmethod n\noutput o/p\n", "x/s.t").study.output, "x/o/p");
 }
