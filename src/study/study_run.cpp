@@ -360,6 +360,18 @@ bool plan_study(const StudySpec& spec, std::int32_t seed, StudyPlan& plan,
     for (std::size_t d = 0; d < spec.data.size(); ++d) {
         const DataSetSpec& data = spec.data[d];
         Population& population = plan.populations[d];
+        // The tables name a data set by its path; two data sets of one path could not be told
+        // apart there, nor summarised apart.
+        for (std::size_t e = 0; e < d; ++e) {
+            if (spec.data[e].as_given == data.as_given) {
+                diagnostic = located(spec.path, data.line,
+                                     "data set " + data.as_given + " is named again (first at line " +
+                                         std::to_string(spec.data[e].line) +
+                                         "); the tables could not tell the two apart: give each "
+                                         "its own file name (a copy or a link)");
+                return false;
+            }
+        }
         if (!read_population(spec, data, population, diagnostic)) {
             return false;
         }
