@@ -230,21 +230,8 @@ void append_tables(const StudyPlan& plan, const Condition& c, const SimulationRe
     }
 }
 
-// Rough cost of one replication of a method on K score points, in units of one drawn examinee:
-// the smoothing methods dominate, the others cost little.
 double method_cost(Method method, double points) {
-    switch (method) {
-        case Method::postsmoothing:
-            return 110.0 * points;
-        case Method::presmoothing:
-            return 90.0 * points;
-        case Method::unsmoothed:
-            return 4.0 * points;
-        case Method::linear:
-        case Method::mean:
-            return 1.0 * points;
-    }
-    return points;
+    return method_info(method).cost_per_point * points;
 }
 
 // A piece of work: some of the methods of one condition. Every piece of a condition draws the
