@@ -187,7 +187,7 @@ std::string report_problem(std::string_view report, const ExpectedReport& e) {
                                          std::to_string(p.columns[1]) + "\t" +
                                          std::to_string(p.columns[2]),
                                      "Type of equating function:\t" + name};
-    if (p.method == Method::postsmoothing || p.method == Method::presmoothing) {
+    if (method_info(p.method).rule != SmoothingRule::ignored) {
         head.push_back("Smoothing parameter:\t" + formatted("%lf", p.smoothing));
     }
     head.push_back("Number of replications:\t" + std::to_string(p.replications));

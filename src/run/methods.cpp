@@ -58,13 +58,13 @@ Status equate_mean_entry(const SamplePair& s, double, std::span<double> equated)
 
 constexpr MethodInfo kMethods[] = {
     {Method::postsmoothing, "Postsmoothing", "PO", "Post-Smoothing", SmoothingRule::at_most_one,
-     equate_postsmoothed},
+     equate_postsmoothed, 110.0},
     {Method::presmoothing, "Presmoothing", "PR", "Pre-Smoothing", SmoothingRule::at_least_one,
-     equate_presmoothed_entry},
+     equate_presmoothed_entry, 90.0},
     {Method::unsmoothed, "None", "N", "Unsmoothed equipercentile", SmoothingRule::ignored,
-     equate_unsmoothed_entry},
-    {Method::linear, "Linear", "L", "Linear", SmoothingRule::ignored, equate_linear_entry},
-    {Method::mean, "Mean", "M", "Mean", SmoothingRule::ignored, equate_mean_entry},
+     equate_unsmoothed_entry, 4.0},
+    {Method::linear, "Linear", "L", "Linear", SmoothingRule::ignored, equate_linear_entry, 1.0},
+    {Method::mean, "Mean", "M", "Mean", SmoothingRule::ignored, equate_mean_entry, 1.0},
 };
 
 char upper_ascii(char c) {

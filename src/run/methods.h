@@ -41,6 +41,9 @@ struct MethodInfo {
     std::string_view report_name;  // as the report prints it: Post-Smoothing, ...
     SmoothingRule rule;
     EquateEntry equate;
+    // Rough cost of equating one replication, per score point, in units of one drawn examinee;
+    // it lets a scheduler balance its work.
+    double cost_per_point;
 };
 
 // Every method, in code order.

@@ -291,6 +291,7 @@ Status run_checked(const SimulationOptions& options, SimulationResult& result) {
             if (Status s = runs[m].add_replication(r, samples, options.scale, options.conversion);
                 !s.is_ok()) {
                 result.failed_method = static_cast<int>(m);
+                result.failed_replication = r;
                 return s;
             }
         }

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "equating/equipercentile.h"
 #include "equating/scale_conversion.h"
@@ -229,111 +230,242 @@ void append_tables(const StudyPlan& plan, const Condition& c, const SimulationRe
     }
 }
 
-// The work of the conditions, shared by the threads: which condition is next, what has been
-// done, and the earliest failure. Conditions are handed out largest first, so that the last ones
-// to finish are short; the results go to their own slots, so the order of work changes nothing.
+double method_cost(Method method, double points) {
+    return method_info(method).cost_per_point * points;
+}
+
+// A piece of work: some of the methods of one condition. Every piece of a condition draws the
+// condition's samples from its seed, so its methods get exactly the samples they would get in one
+// piece; splitting a condition costs only the drawing of its samples again.
+struct Task {
+    std::size_t slot = 0;              // which of the conditions run
+    std::vector<std::size_t> methods;  // positions in StudyPlan::methods, ascending
+    double cost = 0.0;
+};
+
+// A failure, ordered as a single thread would meet it: by condition, then replication, then
+// method.
+struct Failure {
+    int condition = -1;
+    std::int32_t replication = 0;
+    int method = 0;
+    Status status;
+
+    bool before(const Failure& other) const {
+        if (other.condition < 0) {
+            return true;
+        }
+        return std::tie(condition, replication, method) <
+               std::tie(other.condition, other.replication, other.method);
+    }
+};
+
+// The work of the conditions, shared by the threads: which task is next, what has been done,
+// and the earliest failure. Tasks are handed out largest first, so that the last ones to finish
+// are short; the results go to their own slots, so the order of work changes nothing.
 class Scheduler {
   public:
     Scheduler(const StudyPlan& plan, const std::vector<int>& positions, const RunOptions& options,
               std::vector<ConditionTables>& tables)
         : plan_(plan), positions_(positions), options_(options), tables_(tables) {
-        order_.resize(positions.size());
-        for (std::size_t i = 0; i < order_.size(); ++i) {
-            order_[i] = i;
+        slots_.resize(positions.size());
+        for (Slot& slot : slots_) {
+            slot.methods.resize(plan.methods.size());
         }
-        std::stable_sort(order_.begin(), order_.end(),
-                         [&](std::size_t a, std::size_t b) { return cost(a) > cost(b); });
+        make_tasks();
+        std::stable_sort(tasks_.begin(), tasks_.end(),
+                         [](const Task& a, const Task& b) { return a.cost > b.cost; });
     }
 
     void work() {
         for (;;) {
-            std::size_t slot = 0;
+            std::size_t task = 0;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                if (next_ >= order_.size()) {
+                if (next_ >= tasks_.size()) {
                     return;
                 }
-                slot = order_[next_++];
+                task = next_++;
             }
-            run_one(slot);
+            run_task(tasks_[task]);
         }
     }
 
-    // Reports progress until every condition is done; runs on the calling thread.
+    // Reports progress until every task is done; runs on the calling thread.
     void watch() {
         std::unique_lock<std::mutex> lock(mutex_);
-        while (done_ < positions_.size()) {
+        while (tasks_done_ < tasks_.size()) {
             changed_.wait_for(lock, std::chrono::milliseconds(200));
             if (options_.progress) {
-                options_.progress(static_cast<int>(done_), replications_.load());
+                // Replications of whole conditions: the units done, in shares of a condition.
+                const double units = static_cast<double>(units_.load());
+                const double per_condition = static_cast<double>(plan_.methods.size());
+                options_.progress(static_cast<int>(conditions_done_),
+                                  static_cast<std::int64_t>(units / per_condition));
             }
         }
     }
 
-    Status result() const { return failure_; }
+    int threads_wanted() const {
+        return std::max(1, std::min<int>(options_.jobs, static_cast<int>(tasks_.size())));
+    }
+
+    Status result() const { return failure_.status; }
 
   private:
-    double cost(std::size_t slot) const {
-        const Condition& c = condition(slot);
-        const Population& p = plan_.populations[static_cast<std::size_t>(c.data_set)];
-        // Drawing costs about one unit an examinee; equating about 40 a score point a method.
-        return static_cast<double>(c.new_size) + static_cast<double>(c.old_size) +
-               40.0 * static_cast<double>(p.new_frequencies.size() + p.old_frequencies.size()) *
-                   static_cast<double>(plan_.methods.size());
-    }
+    // One condition's results as its tasks complete.
+    struct Slot {
+        std::vector<MethodResult> methods;  // in StudyPlan::methods order
+        SimulationResult shape;             // sizes and counts of the condition's result
+        std::size_t tasks = 0;
+        std::size_t tasks_done = 0;
+    };
 
     const Condition& condition(std::size_t slot) const {
         return plan_.conditions[static_cast<std::size_t>(positions_[slot])];
     }
 
-    // A condition stops when one before it in the study has failed: that failure is the one
+    double sampling_cost(std::size_t slot) const {
+        const Condition& c = condition(slot);
+        return static_cast<double>(c.new_size) + static_cast<double>(c.old_size);
+    }
+
+    // One task per condition while there are enough conditions to keep every thread busy;
+    // otherwise each condition's methods are split into groups of about equal cost.
+    void make_tasks() {
+        const std::size_t conditions = positions_.size();
+        const std::size_t methods = plan_.methods.size();
+        const auto jobs = static_cast<std::size_t>(std::max(1, options_.jobs));
+        std::size_t groups = 1;
+        if (conditions > 0 && conditions < 2 * jobs) {
+            groups = std::min(methods, (2 * jobs + conditions - 1) / conditions);
+        }
+        for (std::size_t slot = 0; slot < conditions; ++slot) {
+            const double points = static_cast<double>(
+                plan_.populations[static_cast<std::size_t>(condition(slot).data_set)]
+                    .new_frequencies.size());
+            // Methods dearest first, each to the group that costs least so far.
+            std::vector<std::size_t> order(methods);
+            for (std::size_t m = 0; m < methods; ++m) {
+                order[m] = m;
+            }
+            std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+                return method_cost(plan_.methods[a].method, points) >
+                       method_cost(plan_.methods[b].method, points);
+            });
+            std::vector<Task> group(groups);
+            for (Task& t : group) {
+                t.slot = slot;
+                t.cost = sampling_cost(slot);
+            }
+            for (const std::size_t m : order) {
+                Task& cheapest =
+                    *std::min_element(group.begin(), group.end(),
+                                      [](const Task& a, const Task& b) { return a.cost < b.cost; });
+                cheapest.methods.push_back(m);
+                cheapest.cost += method_cost(plan_.methods[m].method, points);
+            }
+            for (Task& t : group) {
+                if (!t.methods.empty()) {
+                    std::sort(t.methods.begin(), t.methods.end());
+                    tasks_.push_back(std::move(t));
+                    ++slots_[slot].tasks;
+                }
+            }
+        }
+    }
+
+    // A task stops when a condition before its own has failed: that failure is the one
     // reported, whatever the order in which the threads meet failures.
     bool should_stop(int index) const {
-        const int failed = failed_index_.load();
+        const int failed = failed_condition_.load();
         return failed >= 0 && failed < index;
     }
 
-    void run_one(std::size_t slot) {
-        const Condition& c = condition(slot);
+    void run_task(const Task& task) {
+        const Condition& c = condition(task.slot);
+        std::vector<MethodChoice> methods;
+        for (const std::size_t m : task.methods) {
+            methods.push_back(plan_.methods[m]);
+        }
         SimulationOptions options = simulation_options(plan_, c);
+        options.methods = methods;
+        const auto units = static_cast<std::int64_t>(task.methods.size());
         options.progress = [&](std::int32_t) {
-            replications_.fetch_add(1);
+            units_.fetch_add(units);
             return !should_stop(c.index);
         };
         SimulationResult result;
-        Status status = run_simulation(options, result);
+        const Status status = run_simulation(options, result);
+
+        std::unique_lock<std::mutex> lock(mutex_);
+        Slot& slot = slots_[task.slot];
         if (status.is_ok()) {
-            append_tables(plan_, c, result, tables_[slot]);
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!status.is_ok() && status.code() != Status::Code::cancelled &&
-            (failed_index_.load() < 0 || c.index < failed_index_.load())) {
-            failed_index_.store(c.index);
-            std::string method;
-            if (result.failed_method >= 0) {
-                method =
-                    method_label(key_of(plan_, c, static_cast<std::size_t>(result.failed_method))) +
-                    ", ";
+            for (std::size_t i = 0; i < task.methods.size(); ++i) {
+                slot.methods[task.methods[i]] = std::move(result.methods[i]);
             }
-            failure_ = Status::error(
-                status.code(), condition_name(plan_, c) + ", " + method + status.diagnostic());
+            result.methods.clear();
+            slot.shape = std::move(result);
+        } else if (status.code() != Status::Code::cancelled) {
+            record_failure(c, task, result, status);
         }
-        ++done_;
+        const bool last = ++slot.tasks_done == slot.tasks;
+        if (last && failed_condition_.load() < 0) {
+            lock.unlock();
+            finish_condition(task.slot);
+            lock.lock();
+        }
+        if (last) {
+            ++conditions_done_;
+        }
+        ++tasks_done_;
         changed_.notify_all();
+    }
+
+    void record_failure(const Condition& c, const Task& task, const SimulationResult& result,
+                        const Status& status) {
+        Failure f;
+        f.condition = c.index;
+        f.replication = result.failed_replication;
+        const std::size_t method =
+            result.failed_method >= 0 ? task.methods[static_cast<std::size_t>(result.failed_method)]
+                                      : 0;
+        f.method = static_cast<int>(method);
+        if (!f.before(failure_)) {
+            return;
+        }
+        std::string label;
+        if (result.failed_method >= 0) {
+            label = method_label(key_of(plan_, c, method)) + ", ";
+        }
+        f.status = Status::error(status.code(),
+                                 condition_name(plan_, c) + ", " + label + status.diagnostic());
+        failure_ = std::move(f);
+        failed_condition_.store(failure_.condition);
+    }
+
+    // Every task of the condition is done: its tables, in the study's method order.
+    void finish_condition(std::size_t index) {
+        Slot& slot = slots_[index];
+        slot.shape.methods = std::move(slot.methods);
+        append_tables(plan_, condition(index), slot.shape, tables_[index]);
+        slot.shape = SimulationResult();
     }
 
     const StudyPlan& plan_;
     const std::vector<int>& positions_;
     const RunOptions& options_;
     std::vector<ConditionTables>& tables_;
-    std::vector<std::size_t> order_;
+    std::vector<Slot> slots_;
+    std::vector<Task> tasks_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::size_t next_ = 0;
-    std::size_t done_ = 0;
-    std::atomic<std::int64_t> replications_{0};
-    std::atomic<int> failed_index_{-1};
-    Status failure_;
+    std::size_t tasks_done_ = 0;
+    std::size_t conditions_done_ = 0;
+    std::atomic<std::int64_t> units_{0};
+    std::atomic<int> failed_condition_{-1};
+    Failure failure_;
 };
 
 }  // namespace
@@ -360,6 +492,19 @@ bool plan_study(const StudySpec& spec, std::int32_t seed, StudyPlan& plan,
     for (std::size_t d = 0; d < spec.data.size(); ++d) {
         const DataSetSpec& data = spec.data[d];
         Population& population = plan.populations[d];
+        // The tables name a data set by its path; two data sets of one path could not be told
+        // apart there, nor summarised apart.
+        for (std::size_t e = 0; e < d; ++e) {
+            if (spec.data[e].as_given == data.as_given) {
+                diagnostic =
+                    located(spec.path, data.line,
+                            "data set " + data.as_given + " is named again (first at line " +
+                                std::to_string(spec.data[e].line) +
+                                "); the tables could not tell the two apart: give each "
+                                "its own file name (a copy or a link)");
+                return false;
+            }
+        }
         if (!read_population(spec, data, population, diagnostic)) {
             return false;
         }
@@ -408,7 +553,7 @@ Status run_conditions(const StudyPlan& plan, const std::vector<int>& positions,
                       const RunOptions& options, std::vector<ConditionTables>& tables) {
     tables.assign(positions.size(), ConditionTables{});
     Scheduler scheduler(plan, positions, options, tables);
-    const int jobs = std::max(1, std::min<int>(options.jobs, static_cast<int>(positions.size())));
+    const int jobs = scheduler.threads_wanted();
     std::vector<std::thread> threads;
     threads.reserve(static_cast<std::size_t>(jobs));
     for (int j = 0; j < jobs; ++j) {

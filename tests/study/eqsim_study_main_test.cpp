@@ -235,6 +235,8 @@ TEST(EqsimStudy, InputsThatCannotRunEndBeforeAnyReplication) {
     const std::vector<BadStudy> rows = {
         {"UnknownKeyword", "data DATA\nmethod None\nfrobnicate 3\n", {}, 2, "s.txt:3:"},
         {"MissingDataFile", "data nowhere.dat\nmethod None\n", {}, 2, "nowhere.dat"},
+        {"OneDataFileTwice", "data DATA\ndata DATA columns 2 1 3\nmethod None\n", {}, 2,
+         "s.txt:2:"},
         {"FewScorePoints", "data few.dat\nmethod None\n", {}, 2, "s.txt:1: few.dat"},
         {"CriterionColumnMissing",
          "data DATA\nmethod None\ncriterion column 9\n",
@@ -261,7 +263,8 @@ TEST(EqsimStudy, InputsThatCannotRunEndBeforeAnyReplication) {
         dir.write("few.dat", "1 1 1\n2 2 2\n3 3 3\n");
         dir.write("points.dat", point_masses);
         std::string study = row.study;
-        if (const std::size_t at = study.find("DATA"); at != std::string::npos) {
+        for (std::size_t at = study.find("DATA"); at != std::string::npos;
+             at = study.find("DATA")) {
             study.replace(at, 4, testing::example_data_path());
         }
         std::vector<std::string> args = {dir.write("s.txt", study)};
