@@ -39,6 +39,10 @@ struct DataArrays {
 // failure, with diagnostic saying where and why.
 bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
                     std::string& diagnostic);
+// The same; opened tells whether the file could be opened at all (false also for a folder or an
+// empty name), so that a caller can say where the name came from.
+bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
+                    std::string& diagnostic, bool& opened);
 
 // Counts the rows from the current position up to the end of the rows (an empty line, a line
 // beginning with terminator, or the end of the file) and restores the position. 0 on failure.
