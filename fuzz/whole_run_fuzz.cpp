@@ -204,9 +204,11 @@ void check(const Plan& plan, const Folder& before, const Result& r) {
     EQSIM_FUZZ_REQUIRE(r.status == 0 || r.status == 28 || r.status == 33 || r.status == 45, status);
     EQSIM_FUZZ_REQUIRE(plan.status < 0 || r.status == plan.status,
                        status + " where " + std::to_string(plan.status) + " was due: " + r.err);
-    // Warnings, one line each, may come first; what follows them is as without them.
+    // Warnings, one line each, may come first; what follows them is as without them. After a
+    // failure the last line is the diagnostic, whatever it holds (a file may be named "warning").
     std::string_view err = r.err;
-    while (err.starts_with("eqsim: ") && err.find(": warning: ") < err.find('\n')) {
+    while (err.starts_with("eqsim: ") && err.find(": warning: ") < err.find('\n') &&
+           (r.status == 0 || err.find('\n') + 1 < err.size())) {
         err.remove_prefix(err.find('\n') + 1);
     }
     if (r.status != 0) {
