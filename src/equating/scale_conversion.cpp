@@ -35,6 +35,21 @@ bool scale_is_usable(const ScaleSpec& scale, std::string& problem) {
     return true;
 }
 
+double share_outside_scale(std::span<const double> conversion, std::span<const double> frequencies,
+                           const ScaleSpec& scale) {
+    const double low = scale.min - 0.5 * scale.increment;
+    const double high = scale.max + 0.5 * scale.increment;
+    double total = 0.0;
+    double outside = 0.0;
+    for (std::size_t i = 0; i < conversion.size() && i < frequencies.size(); ++i) {
+        total += frequencies[i];
+        if (conversion[i] < low || conversion[i] > high) {
+            outside += frequencies[i];
+        }
+    }
+    return total > 0.0 ? outside / total : 0.0;
+}
+
 void convert_to_scale(int kx, int ky, const ScaleSpec& spec, std::span<const double> equated,
                       std::span<const double> conversion, std::span<double> unrounded,
                       std::span<double> rounded) {

@@ -25,6 +25,12 @@ double scale_point_count(const ScaleSpec& scale);
 // (so that rounding stays in 32-bit range). Otherwise problem says what is wrong.
 bool scale_is_usable(const ScaleSpec& scale, std::string& problem);
 
+// The share of a population (frequencies of raw scores 0, 1, ...) whose scale scores in
+// conversion lie more than half an increment outside the scale, where rounding holds them at its
+// ends. 0 when the total is not positive.
+double share_outside_scale(std::span<const double> conversion, std::span<const double> frequencies,
+                           const ScaleSpec& scale);
+
 void convert_to_scale(int kx, int ky, const ScaleSpec& spec, std::span<const double> equated,
                       std::span<const double> conversion, std::span<double> unrounded,
                       std::span<double> rounded);

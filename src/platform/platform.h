@@ -36,6 +36,9 @@ std::FILE* open_for_writing(const std::string& name);
 
 // ---- Path names ----
 
+// The current folder's name in UTF-8. False when it can't be found.
+bool current_folder(std::string& folder);
+
 // The folder part and file name part of a path: "." and the path when there is no folder part.
 // POSIX separates at '/' only; Windows at '/' and '\', after a drive ("C:x.dat") and after the
 // server and share of a network name ("\\server\share\x").

@@ -92,6 +92,15 @@ std::string base_of(const std::string& path) {
     return posix_base_of(path);
 }
 
+bool current_folder(std::string& folder) {
+    folder.assign(4096, '\0');
+    if (getcwd(folder.data(), folder.size()) == nullptr) {
+        return false;
+    }
+    folder.resize(folder.find('\0'));
+    return true;
+}
+
 bool is_rooted(const std::string& name) {
     return posix_is_rooted(name);
 }

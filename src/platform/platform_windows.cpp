@@ -209,6 +209,17 @@ std::string base_of(const std::string& path) {
     return windows_base_of(path);
 }
 
+bool current_folder(std::string& folder) {
+    std::wstring wide(32768, L'\0');
+    const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(wide.size()), wide.data());
+    if (length == 0 || length >= wide.size()) {
+        return false;
+    }
+    wide.resize(length);
+    folder = narrow(wide.c_str());
+    return true;
+}
+
 bool is_rooted(const std::string& name) {
     return windows_is_rooted(name);
 }

@@ -1,5 +1,7 @@
 #include "run/control_file.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <memory>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 #include "run/text_lines.h"
@@ -87,46 +90,79 @@ const char* setting_name(Setting setting) {
     return "";
 }
 
-// Applies one tokenised setting line. Returns an empty text on success, else what is wrong.
+// Warns about a number read from the start of a token whose remaining characters are ignored:
+// "1e3", "1,000" and "20k" are read as 1, 1 and 20, and "0,3" as 0.
+void note_ignored_text(const char* what, std::string_view token, std::size_t used,
+                       const std::string& value, bool integer, std::vector<std::string>& warnings) {
+    if (used >= token.size()) {
+        return;
+    }
+    std::string text = std::string(what) + " " + quoted(token) + " is read as " + value +
+                       ": the text after " + quoted(token.substr(0, used)) + " is ignored";
+    const char next = token[used];
+    if (integer) {
+        text += " (a whole number is written in digits only)";
+    } else if (next == ',') {
+        text += " (the decimal mark is a point, and numbers take no thousands separators)";
+    }
+    warnings.push_back(std::move(text));
+}
+
+std::string integer_problem(const char* what, std::string_view token, bool out_of_range,
+                            const char* range) {
+    return std::string(what) + " " + quoted(token) +
+           (out_of_range ? std::string(" does not fit a ") + range + " integer"
+                         : std::string(" is not an integer"));
+}
+
+// Applies one tokenised setting line. Returns an empty text on success, else what is wrong;
+// warnings receives what was read in a way the writer may not have meant.
 std::string apply_setting(Setting setting, std::span<const std::string_view> values,
                           ControlParameters& params, std::string& data_name,
-                          std::string& output_name) {
+                          std::string& output_name, std::vector<std::string>& warnings) {
     bool out_of_range = false;
+    std::size_t used = 0;
     switch (setting) {
         case Setting::replications:
-            if (!read_int32_prefix(values[0], params.replications, out_of_range)) {
-                return out_of_range
-                           ? "replications " + quoted(values[0]) + " does not fit a 32-bit integer"
-                           : "replications " + quoted(values[0]) + " is not an integer";
+            if (!read_int32_prefix(values[0], params.replications, out_of_range, &used)) {
+                return integer_problem("replications", values[0], out_of_range, "32-bit");
             }
+            note_ignored_text("replications (R)", values[0], used,
+                              std::to_string(params.replications), true, warnings);
             return {};
         case Setting::seed:
-            if (!read_int32_prefix(values[0], params.seed, out_of_range)) {
-                return out_of_range ? "seed " + quoted(values[0]) + " does not fit a 32-bit integer"
-                                    : "seed " + quoted(values[0]) + " is not an integer";
+            if (!read_int32_prefix(values[0], params.seed, out_of_range, &used)) {
+                return integer_problem("seed", values[0], out_of_range, "32-bit");
             }
+            note_ignored_text("seed (SE)", values[0], used, std::to_string(params.seed), true,
+                              warnings);
             return {};
         case Setting::smoothing:
-            if (!read_double_prefix(values[0], params.smoothing)) {
+            if (!read_double_prefix(values[0], params.smoothing, &used)) {
                 return "smoothing parameter " + quoted(values[0]) + " is not a number";
             }
+            note_ignored_text("smoothing parameter (P)", values[0], used,
+                              number_text(params.smoothing), false, warnings);
             return {};
         case Setting::columns:
             for (int i = 0; i < 3; ++i) {
-                if (!read_int16_prefix(values[i], params.columns[i], out_of_range)) {
-                    return "column number " + quoted(values[i]) +
-                           (out_of_range ? " does not fit a 16-bit integer" : " is not an integer");
+                if (!read_int16_prefix(values[i], params.columns[i], out_of_range, &used)) {
+                    return integer_problem("column number", values[i], out_of_range, "16-bit");
                 }
+                note_ignored_text("column number (C)", values[i], used,
+                                  std::to_string(params.columns[i]), true, warnings);
             }
             return {};
         case Setting::scale: {
             double* fields[3] = {&params.scale.min, &params.scale.max, &params.scale.increment};
             static const char* names[3] = {"minimum", "maximum", "increment"};
             for (int i = 0; i < 3; ++i) {
-                if (!read_double_prefix(values[i], *fields[i])) {
+                if (!read_double_prefix(values[i], *fields[i], &used)) {
                     return std::string("scale ") + names[i] + " " + quoted(values[i]) +
                            " is not a number";
                 }
+                note_ignored_text((std::string("scale ") + names[i] + " (SC)").c_str(), values[i],
+                                  used, number_text(*fields[i]), false, warnings);
             }
             return {};
         }
@@ -143,6 +179,13 @@ std::string apply_setting(Setting setting, std::span<const std::string_view> val
                        " names no method (Post, Pre, None, Linear or Mean)";
             }
             params.method = method->method;
+            if (!word_begins_method_name(values[0], *method)) {
+                warnings.push_back("method " + quoted(values[0]) + " is read as " +
+                                   std::string(method->word) +
+                                   ": a method is chosen by its first letters (PO, PR, N, L or M); "
+                                   "the methods are Postsmoothing, Presmoothing, None, Linear and "
+                                   "Mean");
+            }
             return {};
         }
         case Setting::none:
@@ -151,16 +194,19 @@ std::string apply_setting(Setting setting, std::span<const std::string_view> val
     return "unknown setting";
 }
 
-// Reads one non-comment line's setting. Returns an empty text on success, else what is wrong.
+// Reads one non-comment line's setting. Returns an empty text on success, else what is wrong;
+// setting receives the line's setting where its keyword names one.
 std::string read_setting_line(std::string_view line, ControlParameters& params,
-                              std::string& data_name, std::string& output_name) {
+                              std::string& data_name, std::string& output_name, Setting& setting,
+                              std::vector<std::string>& warnings) {
     std::string_view tokens[kControlTokenLimit];
     const int count = split_tokens(kControlTokenLimit, kControlByteLimit, line, tokens);
+    setting = Setting::none;
     if (count == 0) {
         return "line holds no keyword (an empty line must be truly empty to end the settings)";
     }
     const std::string_view keyword = tokens[0];
-    const Setting setting = setting_of_keyword(keyword);
+    setting = setting_of_keyword(keyword);
     if (setting == Setting::none) {
         if (upper_at(keyword, 0) == 'S') {
             return "keyword " + quoted(keyword) + " needs a second letter (SE, SM or SC)";
@@ -175,7 +221,36 @@ std::string read_setting_line(std::string_view line, ControlParameters& params,
                (!three && count > 2 ? " or more" : "");
     }
     return apply_setting(setting, std::span<const std::string_view>(tokens + 1, count - 1), params,
-                         data_name, output_name);
+                         data_name, output_name, warnings);
+}
+
+bool is_blank_text(std::string_view text) {
+    for (const char c : text) {
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\v' && c != '\f') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// After the empty line that ends the settings: the number of the first line that would have been
+// a setting (text that is not a comment), or 0 when only comments and blank lines follow. Only a
+// regular file is looked at, so that a terminal or a pipe is never waited on beyond the empty line.
+long first_unread_setting_line(std::FILE* file, long empty_line) {
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return 0;
+    }
+    TextLine line;
+    for (long line_number = empty_line + 1;; ++line_number) {
+        if (read_text_line(file, kMaxControlLine + 1, line) != LineStatus::line) {
+            return 0;
+        }
+        const bool text_beyond_kept = line.length > line.text.size();
+        if ((!is_blank_text(line.text) || text_beyond_kept) && line.text[0] != '#') {
+            return line_number;
+        }
+    }
 }
 
 std::string located(const std::string& path, long line_number, const std::string& what) {
@@ -185,7 +260,7 @@ std::string located(const std::string& path, long line_number, const std::string
 }  // namespace
 
 bool read_control_file(const std::string& path, ControlParameters& params, std::string& data_name,
-                       std::string& output_name, std::string& diagnostic) {
+                       std::string& output_name, std::string& diagnostic, ControlFileNotes& notes) {
     FileHandle file(platform::open_for_reading(path));
     if (!file) {
         diagnostic = path + ": cannot open control file: " + std::strerror(errno);
@@ -193,6 +268,7 @@ bool read_control_file(const std::string& path, ControlParameters& params, std::
     }
     skip_byte_order_mark(file.get());
     TextLine line;
+    std::vector<std::string> warnings;
     for (long line_number = 1;; ++line_number) {
         // A setting line longer than the limit is an error wherever it ends, so no more of it is
         // read; a comment line is skipped whole.
@@ -210,7 +286,17 @@ bool read_control_file(const std::string& path, ControlParameters& params, std::
         }
         const std::string_view text = line.text;
         if (line.has_newline && (line.length == 0 || (line.length == 1 && text[0] == '\r'))) {
-            return true;  // an empty line ends the settings
+            // An empty line ends the settings. Settings after it are a likely slip (an empty line
+            // left in the middle), so the first of them is pointed out.
+            if (const long unread = first_unread_setting_line(file.get(), line_number)) {
+                notes.warnings.push_back(located(
+                    path, unread,
+                    "warning: this line is not read: the settings ended at the empty line " +
+                        std::to_string(line_number) +
+                        ", and nothing after it is read (delete that line to use the settings "
+                        "after it)"));
+            }
+            return true;
         }
         if (text[0] == '#') {
             continue;
@@ -225,12 +311,31 @@ bool read_control_file(const std::string& path, ControlParameters& params, std::
                                      " characters (the longest allowed)");
             return false;
         }
-        const std::string problem = read_setting_line(text, params, data_name, output_name);
+        Setting setting = Setting::none;
+        warnings.clear();
+        const std::string problem =
+            read_setting_line(text, params, data_name, output_name, setting, warnings);
+        for (const std::string& warning : warnings) {
+            notes.warnings.push_back(located(path, line_number, "warning: " + warning));
+        }
         if (!problem.empty()) {
             diagnostic = located(path, line_number, problem);
             return false;
         }
+        if (setting == Setting::input) {
+            notes.lines.input = line_number;
+        } else if (setting == Setting::output) {
+            notes.lines.output = line_number;
+        } else if (setting == Setting::scale) {
+            notes.lines.scale = line_number;
+        }
     }
+}
+
+bool read_control_file(const std::string& path, ControlParameters& params, std::string& data_name,
+                       std::string& output_name, std::string& diagnostic) {
+    ControlFileNotes notes;
+    return read_control_file(path, params, data_name, output_name, diagnostic, notes);
 }
 
 std::int32_t settle_seed(std::int32_t seed) {

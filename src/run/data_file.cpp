@@ -1,10 +1,13 @@
 #include "run/data_file.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "numeric/storage.h"
@@ -33,11 +36,65 @@ bool is_numeric_entry(std::string_view entry) {
     return (c >= '0' && c <= '9') || c == '.';
 }
 
-// A form's column: the numbers must come first, then only missing entries.
+bool is_letter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A form's column: the numbers must come first, then only missing entries. The first missing
+// entry is kept, so that a number after it can be blamed on its cause.
 struct FormColumn {
     int count = 0;
     bool missing_seen = false;
+    std::int32_t missing_line = 0;
+    std::string missing_entry;
 };
+
+// Why a number may not follow the form's first missing entry, pointing at that entry's line: a
+// word on line 1 is a header line, a signed number is missing by its sign.
+std::string number_after_missing(const std::string& name, const FormColumn& form,
+                                 const char* form_name, std::int32_t line) {
+    const std::string& entry = form.missing_entry;
+    std::string text = name + ":" + std::to_string(form.missing_line) + ": " + form_name +
+                       " entry " + quoted(entry);
+    const std::string later = "line " + std::to_string(line) + " holds a number for that form";
+    const bool signed_number = entry.size() > 1 && (entry[0] == '-' || entry[0] == '+') &&
+                               ((entry[1] >= '0' && entry[1] <= '9') || entry[1] == '.');
+    if (signed_number) {
+        return text + " has a sign, and a signed entry counts as missing, yet " + later +
+               " (write frequencies without a sign)";
+    }
+    if (form.missing_line == 1 && !entry.empty() && (is_letter(entry[0]) || entry[0] == '#')) {
+        return text + " is not a number, so it counts as missing, yet " + later +
+               ": the data file must not have a header line (its first row is raw score 0)";
+    }
+    return text + " counts as missing (it does not begin with a digit or a point), yet " + later +
+           ": a form's numbers must all come before its missing entries";
+}
+
+// Which characters other than blanks and tabs seem to separate a row's columns.
+const char* other_separator(std::string_view line) {
+    for (const char c : line) {
+        if (c == ',') {
+            return "commas";
+        }
+        if (c == ';') {
+            return "semicolons";
+        }
+        if (c == '|') {
+            return "bars";
+        }
+    }
+    return nullptr;
+}
+
+bool holds_a_word(std::span<const std::string_view> tokens) {
+    for (const std::string_view token : tokens) {
+        if (!token.empty() && is_letter(token[0])) {
+            return true;
+        }
+    }
+    return false;
+}
 
 class RowReader {
   public:
@@ -61,21 +118,30 @@ class RowReader {
         const int count = split_tokens(kDataTokenLimit, kDataByteLimit, line.text, tokens);
         for (int c = 0; c < 3; ++c) {
             if (columns_[c] > count) {
-                diagnostic = where + "row has " + std::to_string(count) + " columns; column " +
+                diagnostic = where + "row has " + std::to_string(count) +
+                             (count == 1 ? " column" : " columns") + "; column " +
                              std::to_string(columns_[c]) + " is needed";
+                if (const char* separator = other_separator(line.text)) {
+                    diagnostic += " (columns are separated by blanks or tabs, not by " +
+                                  std::string(separator) + ")";
+                } else if (i == 0 && holds_a_word({tokens, static_cast<std::size_t>(count)})) {
+                    diagnostic +=
+                        " (the data file must not have a header line; its first row is "
+                        "raw score 0)";
+                }
                 return false;
             }
         }
         const std::string_view new_entry = tokens[columns_[0] - 1];
         const std::string_view old_entry = tokens[columns_[1] - 1];
         const std::string_view scale_entry = tokens[columns_[2] - 1];
-        if (!read_form_entry(new_entry, new_form_, arrays_.new_frequencies()[i], "new-form", where,
+        if (!read_form_entry(new_entry, new_form_, arrays_.new_frequencies()[i], "new-form", i + 1,
                              diagnostic)) {
             return false;
         }
         double& old_value = arrays_.old_frequencies()[i];
         double& scale_value = arrays_.scale_conversion()[i];
-        if (!read_form_entry(old_entry, old_form_, old_value, "old-form", where, diagnostic)) {
+        if (!read_form_entry(old_entry, old_form_, old_value, "old-form", i + 1, diagnostic)) {
             return false;
         }
         if (!is_numeric_entry(old_entry)) {
@@ -97,22 +163,24 @@ class RowReader {
         return read_double_prefix(entry, value) && std::isfinite(value);
     }
 
-    static bool read_form_entry(std::string_view entry, FormColumn& form, double& value,
-                                const char* form_name, const std::string& where,
-                                std::string& diagnostic) {
+    bool read_form_entry(std::string_view entry, FormColumn& form, double& value,
+                         const char* form_name, std::int32_t line, std::string& diagnostic) {
         if (!is_numeric_entry(entry)) {
             value = 0.0;
-            form.missing_seen = true;
+            if (!form.missing_seen) {
+                form.missing_seen = true;
+                form.missing_line = line;
+                form.missing_entry = std::string(entry.substr(0, 40));
+            }
             return true;
         }
         if (!read_finite(entry, value)) {
-            diagnostic =
-                where + form_name + " frequency " + quoted(entry) + " is not a finite number";
+            diagnostic = name_ + ":" + std::to_string(line) + ": " + form_name + " frequency " +
+                         quoted(entry) + " is not a finite number";
             return false;
         }
         if (form.missing_seen) {
-            diagnostic =
-                where + form_name + " frequency follows a row where that form's entry is missing";
+            diagnostic = number_after_missing(name_, form, form_name, line);
             return false;
         }
         ++form.count;
@@ -150,14 +218,21 @@ std::int32_t count_data_rows(std::FILE* file, const std::string& terminator) {
 }
 
 bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
-                    std::string& diagnostic) {
+                    std::string& diagnostic, bool& opened) {
     arrays = DataArrays{};
+    opened = false;
     FileHandle file(platform::open_for_reading(name));
     if (!file) {
         diagnostic = (name.empty() ? std::string("no data file named (keyword I)")
                                    : name + ": cannot open data file: " + std::strerror(errno));
         return false;
     }
+    struct stat info;
+    if (fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
+        diagnostic = name + ": cannot open data file: " + std::strerror(EISDIR);
+        return false;
+    }
+    opened = true;
     skip_byte_order_mark(file.get());
     const std::int32_t n = count_data_rows(file.get(), "$");
     if (n == 0) {
@@ -194,10 +269,16 @@ bool read_data_file(const std::string& name, const std::int16_t columns[3], Data
     return true;
 }
 
+bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
+                    std::string& diagnostic) {
+    bool opened = false;
+    return read_data_file(name, columns, arrays, diagnostic, opened);
+}
+
 bool read_criterion_column(const std::string& name, int column, int count,
                            std::vector<double>& values, std::string& diagnostic) {
     values.clear();
-    FileHandle file(std::fopen(name.c_str(), "r"));
+    FileHandle file(platform::open_for_reading(name));
     if (!file) {
         diagnostic = name + ": cannot open data file: " + std::strerror(errno);
         return false;

@@ -39,6 +39,10 @@ struct DataArrays {
 // failure, with diagnostic saying where and why.
 bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
                     std::string& diagnostic);
+// The same; opened tells whether the file could be opened at all (false also for a folder or an
+// empty name), so that a caller can say where the name came from.
+bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
+                    std::string& diagnostic, bool& opened);
 
 // Reads column (counted from 1) of the first count rows of the data file name into values: the
 // criterion's equated raw score of each new-form raw score. Every one of those rows must hold the

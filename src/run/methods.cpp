@@ -102,6 +102,21 @@ const MethodInfo* method_of_word(std::string_view word) {
     return nullptr;
 }
 
+bool word_begins_method_name(std::string_view word, const MethodInfo& info) {
+    const auto begins = [word](std::string_view name) {
+        if (word.size() > name.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            if (upper_ascii(word[i]) != upper_ascii(name[i])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return begins(info.word) || begins(info.report_name);
+}
+
 bool smoothing_suits(Method method, double parameter, std::string& problem) {
     switch (method_info(method).rule) {
         case SmoothingRule::at_least_one:

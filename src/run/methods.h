@@ -55,6 +55,11 @@ const MethodInfo& method_info(Method method);
 // nullptr when it selects none.
 const MethodInfo* method_of_word(std::string_view word);
 
+// True when word, in any case, begins the method's full word or its report name ("Post",
+// "Post-smoothing", "n"); false when only its first letters chose the method ("Loglinear" chooses
+// Linear, "Mean-sigma" Mean).
+bool word_begins_method_name(std::string_view word, const MethodInfo& info);
+
 // True when parameter suits the method; otherwise problem says why.
 bool smoothing_suits(Method method, double parameter, std::string& problem);
 

@@ -1,5 +1,6 @@
 #include "run/text_lines.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <limits>
 
@@ -122,7 +123,13 @@ std::string quoted(std::string_view token) {
     return result;
 }
 
-bool read_double_prefix(std::string_view token, double& value) {
+std::string number_text(double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+bool read_double_prefix(std::string_view token, double& value, std::size_t* used) {
     const std::string text(token);
     char* end = nullptr;
     const double parsed = std::strtod(text.c_str(), &end);
@@ -130,6 +137,9 @@ bool read_double_prefix(std::string_view token, double& value) {
         return false;
     }
     value = parsed;
+    if (used != nullptr) {
+        *used = static_cast<std::size_t>(end - text.c_str());
+    }
     return true;
 }
 
@@ -138,7 +148,8 @@ namespace {
 // Leading white space, an optional sign and decimal digits, as integer formatted input reads
 // them; what follows is ignored.
 template <typename Int>
-bool read_integer_prefix(std::string_view token, Int& value, bool& out_of_range) {
+bool read_integer_prefix(std::string_view token, Int& value, bool& out_of_range,
+                         std::size_t* used) {
     out_of_range = false;
     std::size_t pos = 0;
     // Formatted input skips white space first; inside a token only \v and \f can be left.
@@ -168,18 +179,22 @@ bool read_integer_prefix(std::string_view token, Int& value, bool& out_of_range)
         return false;
     }
     value = static_cast<Int>(signed_value);
+    if (used != nullptr) {
+        *used = pos;
+    }
     return true;
 }
 
 }  // namespace
 
-bool read_int32_prefix(std::string_view token, std::int32_t& value, bool& out_of_range) {
-    return read_integer_prefix(token, value, out_of_range);
+bool read_int32_prefix(std::string_view token, std::int32_t& value, bool& out_of_range,
+                       std::size_t* used) {
+    return read_integer_prefix(token, value, out_of_range, used);
 }
 
-bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of_range) {
-    return read_integer_prefix(token, value, out_of_range);
+bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of_range,
+                       std::size_t* used) {
+    return read_integer_prefix(token, value, out_of_range, used);
 }
-
 
 }  // namespace eqsim

@@ -48,10 +48,16 @@ int split_tokens(int token_limit, int byte_limit, std::string_view line,
 // ASCII written as \xHH, so that a binary file cannot garble the user's terminal.
 std::string quoted(std::string_view token);
 
+// A number as diagnostics show it: the shortest text that reads back as the same value.
+std::string number_text(double value);
+
 // Formatted input of one token's leading text, as the control and data files use it.
-// Each returns false when the token has no leading number (or it does not fit the type).
-bool read_double_prefix(std::string_view token, double& value);
-bool read_int32_prefix(std::string_view token, std::int32_t& value, bool& out_of_range);
-bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of_range);
+// Each returns false when the token has no leading number (or it does not fit the type). When used
+// is given, it receives how many of the token's characters the number took (the rest is ignored).
+bool read_double_prefix(std::string_view token, double& value, std::size_t* used = nullptr);
+bool read_int32_prefix(std::string_view token, std::int32_t& value, bool& out_of_range,
+                       std::size_t* used = nullptr);
+bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of_range,
+                       std::size_t* used = nullptr);
 
 }  // namespace eqsim

@@ -104,6 +104,8 @@ struct Row {
     rlim_t file_size = RLIM_INFINITY;
     // Text that the diagnostic on standard error must hold, where the reason matters.
     std::string diagnostic = {};
+    // Text of the one warning the run must give before its outcome; empty: no warning.
+    std::string warning = {};
     // Prepares the folder further; returns a reason to skip the row, or an empty text.
     std::function<std::string(const TempDir&)> setup = nullptr;
     // The row runs eqsim-study with control as the study file study.txt, whose earlier outputs
@@ -289,7 +291,9 @@ std::vector<Row> rows() {
     runs("ControlFileWithWindowsLineEnds", crlf(run_with("SM None\n")));
     runs("ControlFileWithByteOrderMark", "\xEF\xBB\xBF" + run_with(""));
     runs("ControlFileEndsAtCarriageReturnNewline", run_with("\r\nS 7\n"));
+    t.back().warning = "run.ctl:7: warning: this line is not read";
     runs("ControlFileEndsAtEmptyLine", run_with("\nR -1\nbogus\n"));
+    t.back().warning = "run.ctl:7: warning: this line is not read";
     runs("ControlFileTruncatedInAKeyword", run_with("SM Me"));
     fails("ControlFileTruncatedInAScale", run_with("SC 1 36"), testing::kControlStatus);
     fails("ControlFileTruncatedAfterAnS", run_with("S"), testing::kControlStatus);
@@ -526,6 +530,20 @@ TEST_P(BadInput, EndsWithItsMessageAndStatusAndHarmsNoEarlierReport) {
     set_immutable(report, false);
 
     ASSERT_FALSE(o.timed_out) << "still running after " << time_limit.count() << " s";
+    // Warnings come first and leave the rest of the outcome as it would be without them.
+    std::string warnings;
+    std::string err = o.err;
+    while (err.find(": warning: ") < err.find('\n') &&
+           (row.expect != Expect::failure || err.find('\n') + 1 < err.size())) {
+        warnings += err.substr(0, err.find('\n') + 1);
+        err.erase(0, err.find('\n') + 1);
+    }
+    if (row.warning.empty()) {
+        EXPECT_EQ(warnings, "");
+    } else {
+        EXPECT_NE(warnings.find(row.warning), std::string::npos) << warnings;
+        EXPECT_EQ(warnings.find('\n'), warnings.size() - 1) << "one warning: " << warnings;
+    }
     EXPECT_LT(elapsed, time_limit);
     const int expected_status = row.expect == Expect::failure ? row.status : 0;
     EXPECT_EQ(o.status, expected_status) << o.err;
@@ -551,21 +569,21 @@ TEST_P(BadInput, EndsWithItsMessageAndStatusAndHarmsNoEarlierReport) {
             if (row.stdout_to == Stdout::captured) {
                 EXPECT_EQ(o.out, message);
             }
-            EXPECT_EQ(o.err.rfind("eqsim: ", 0), 0u) << o.err;
-            EXPECT_EQ(o.err.find('\n'), o.err.size() - 1) << "one diagnostic line: " << o.err;
-            EXPECT_NE(o.err.find(row.diagnostic), std::string::npos) << o.err;
+            EXPECT_EQ(err.rfind("eqsim: ", 0), 0u) << o.err;
+            EXPECT_EQ(err.find('\n'), err.size() - 1) << "one diagnostic line: " << o.err;
+            EXPECT_NE(err.find(row.diagnostic), std::string::npos) << o.err;
             EXPECT_EQ(folder_state(folder.path()), before) << "the folder changed";
             break;
         }
         case Expect::report_in_file:
             EXPECT_EQ(o.out, "");
-            EXPECT_EQ(o.err, "");
+            EXPECT_EQ(err, "");
             EXPECT_EQ(read_file(report).rfind("Input file:\tscores.dat\n", 0), 0u);
             EXPECT_EQ(folder_state(folder.path()).size(), before.size()) << "a file was left";
             break;
         case Expect::report_on_stdout:
             EXPECT_EQ(o.out.rfind("Input file:\tscores.dat\n", 0), 0u) << o.out;
-            EXPECT_EQ(o.err, "");
+            EXPECT_EQ(err, "");
             EXPECT_EQ(folder_state(folder.path()), before);
             break;
     }

@@ -205,6 +205,7 @@ TEST(EqsimMain, ExampleReportsMatchTheirGoldenCopies) {
     for (const std::string example : {"linear", "mean", "postsmooth", "presmooth", "unsmoothed"}) {
         const auto r = testing::run_executable("examples/" + example + ".ctl", top.path());
         EXPECT_EQ(r.status, 0) << example << ": " << r.err;
+        EXPECT_EQ(r.err, "") << example << ": an example gives no warning";
         EXPECT_EQ(r.out, read_file(source + "/tests/golden/" + example + ".txt"))
             << example << ": run tests/golden/regenerate.sh if the change is intended";
     }
