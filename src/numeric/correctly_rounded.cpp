@@ -4,51 +4,58 @@
 //   Ziv's strategy (A. Ziv, "Fast evaluation of elementary mathematical functions with correctly
 //   rounded last bit", ACM TOMS 17(3), 1991): a fast approximation with a known relative error
 //   bound, a rounding test that returns its result only when every value inside the bound rounds
-//   the same way, and otherwise a slower, far more accurate evaluation.
+//   to the same double, and otherwise a slower, far more accurate evaluation.
 //   Table-driven argument reduction (J.-M. Muller, "Elementary Functions: Algorithms and
-//   Implementation", Birkhauser; chapters on table-based methods and on range reduction, with
-//   Cody and Waite's splitting of the constant ln 2 / 256 into a short high part and a low part).
-//   Double-double arithmetic: exact sum (Knuth's TwoSum, and Dekker's Fast2Sum when the first
-//   operand is the larger) and exact product by Veltkamp's splitting and Dekker's product
-//   (T. J. Dekker, "A floating-point technique for extending the available precision",
-//   Numerische Mathematik 18, 1971), which needs no fused multiply-add.
+//   Implementation", Birkhauser; the chapters on table-based methods and on range reduction,
+//   with Cody and Waite's splitting of the constant ln 2 / 512 into a short high part and a low
+//   part).
+//   Double-double arithmetic without fused multiply-add (T. J. Dekker, "A floating-point
+//   technique for extending the available precision", Numerische Mathematik 18, 1971): Fast2Sum
+//   for exact sums, and exact products by splitting one factor into halves of at most 26 bits
+//   (Veltkamp's splitting; here by adding and subtracting 1.5 * 2^n, which rounds to a fixed
+//   number of fraction bits) so that a product of two halves fits in 53 bits.
 //   Hardest-to-round cases: V. Lefevre and J.-M. Muller, "Worst cases for correct rounding of
-//   the elementary functions in double precision" (ARITH 15, 2001) and Lefevre's later tables:
-//   no double argument of exp or log (other than the exact cases exp(0) and log(1)) has a value
-//   closer to a rounding boundary than about 2^-(53+66) relative, so an approximation with a
-//   relative error below 2^-230, as the accurate path gives, always rounds correctly.
+//   the elementary functions in double precision" (ARITH 15, 2001) and Lefevre's later tables.
+//   The hardest published cases lie about 2^-118 (relative) from a rounding boundary; the
+//   accurate path's error is below 2^-230, so its rounding is decided with over 100 bits to spare.
 //
 // exp(x), symbols of the derivation and their names in the code
-//   x = k * ln2/256 + r, k = round(x * 256/ln2)          k, kd (k as a double), kInvStep
-//   ln2/256 = S_hi + S_lo, S_hi with 34 bits             kStepHi, kStepLo (k*S_hi is exact)
-//   r = (x - k*S_hi) - k*S_lo = r_hi + r_lo, |r| < 2^-9.5    r_hi, r_lo
-//   k = 256*K + j, 0 <= j < 256                           K = k >> 8, j = k & 255
-//   exp(x) = 2^K * T_j * exp(r), T_j = 2^(j/256)          kExp[j] (T_j as a double-double)
-//   exp(r) - 1 - r ~ r^2/2 + r^3/6 + ... + r^6/720 = q    q (Taylor, remainder below 2^-79)
-//   T_j * exp(r) = T_j + T_j*r_hi + T_j*(r_lo + r_hi r_lo + q),  T_j*r_hi exact by Dekker
+//   x = k ln2/512 + r, k = round(x 512/ln2)                   k, kd (k as a double), kInvStep
+//   ln2/512 = S_hi + S_lo, S_hi with 33 bits                  kStepHi, kStepLo (k S_hi exact)
+//   r = (x - k S_hi) - k S_lo, |r| < 2^-10.5                  r (r_lo: its rounding error)
+//   r = r_hi + r_rest, r_hi a multiple of 2^-36 (26 bits)     r_hi, r_rest
+//   k = 512 K + j, 0 <= j < 512                               K = k >> 9, j = k & 511
+//   exp(x) = 2^K T_j exp(r), T_j = 2^(j/512)                  kExp[j]: T_j = hh + hl + tl
+//   exp(r) = 1 + r + q, q = r^2/2 + ... + r^5/120             q (remainder below 2^-72.5)
+//   T_j exp(r) = (T_hi + hh r_hi) + hl r_hi + T_hi (r_rest + q) + tl (1 + r),  hh r_hi exact
 // log(x), symbols and names
-//   x = 2^e * m, 1 <= m < 2 (subnormal x scaled by 2^54 first)   e (ex), m
-//   i = first 8 bits of m's fraction, m_hi = 1 + i/256          i, m_hi
-//   c_i ~ 1/m, a multiple of 2^-9; z = m*c_i - 1, |z| <= 2^-8  kLog[i].c, z (exact, see below)
-//   log x = e*ln2 - log c_i + log(1 + z); from i = 106 on (m above sqrt 2) the same with
-//   e + 1 and 2c_i, so that no table term cancels for x near 1    e' (ed), kLog[i].minus_log
-//   log(1 + z) = z - z^2/2 + z^3 P(z), P of degree 6 (terms to z^9/9)   zz (z^2 exact), poly
-// z is exact: m_hi*c_i has 18 bits, m_lo*c_i (m_lo = m - m_hi) at most 44 + 9 = 53 bits, and
-// their sum is a multiple of 2^-61 below 2^-8 in magnitude, so at most 53 bits.
+//   x = 2^e m, 1 <= m < 2 (subnormal x scaled by 2^54 first)      e, m
+//   i = first 9 bits of m's fraction, m_hi = 1 + i/512           index i, m_hi
+//   c_i ~ 1/m, a multiple of 2^-10; z = m c_i - 1, |z| <= 2^-9   kLog[i].c, z (exact, below)
+//   log x = e ln2 - log c_i + log(1 + z); from i = 212 on (m just below sqrt 2 and up) the
+//   same with e + 1 and 2 c_i, so that no table term cancels for x near 1: e' (exponent, ed),
+//   kLog[i].minus_log; c_0 = 1 and c_511 = 1/2 make the table term 0 around x = 1
+//   log(1 + z) = z - z^2/2 + z^3 P(z), P(z) = 1/3 - z/4 + ... - z^5/8   poly, cubic
+//   z^2/2 = z_hi^2/2 + z_lo (z + z_hi)/2, z_hi with 26 bits: z_hi^2 exact   h_hi, h_lo
+// z is exact: m_hi c_i has at most 20 bits, m_lo c_i (m_lo = m - m_hi) at most 43 + 10 = 53
+// bits, and their sum is a multiple of 2^-62 at most 2^-9 in magnitude, so at most 53 bits.
 //
-// Accurate path (both functions): the same reductions carried out in 256-bit binary fixed point
-// with 64 more bits of integer part (class Wide, five 64-bit limbs, two's complement), tables of
-// 2^(j/256) and -log c_i to 2^-256, and Taylor series evaluated by Horner's rule with tabulated
-// 1/n! and 1/n. Its error is below 2^-230 relative; the result is rounded from its bits.
+// Accurate path (both functions): the same reductions carried out in binary fixed point with
+// 256 fraction bits and 64 integer bits (Wide: five 64-bit limbs, two's complement), tables of
+// 2^(j/512) and -log c_i to 2^-256, and Taylor series by Horner's rule with tabulated 1/n! and
+// 1/n. Its relative error is below 2^-230; the double is rounded from its bits.
 //
-// Error bounds of the fast paths (relative to the result), from the analysis of each rounding
-// and confirmed by measurement against MPFR in tests/numeric/correctly_rounded_test.cpp:
-// exp below 2^-69.5, log below 2^-68.5 (dominated by the rounding of z^3 P(z) for |z| near
-// 2^-8). The rounding tests use 2^-68 and 2^-67: about one call in 2^14 takes the accurate path.
+// Error bounds of the fast paths relative to the result, adding up the rounding errors of each
+// step and of the rounding test's own lo -+ bound: about 2^-70.5 for exp (largest parts: the
+// Taylor remainder, 2^-72.5, and the sums into lo) and 2^-69 for log (largest: the rounding of
+// z^3 P(z) and of the sums into lo when |z| is near 2^-9 and x near 1). Measured against MPFR
+// (tests/numeric/correctly_rounded_test.cpp checks it stays below half the bound used): at most
+// 2^-71.7 and 2^-70.9. The rounding tests use 2^-69 and 2^-68; about one call in 2^14 takes
+// the accurate path.
 //
-// The constants are generated by tools/make_correctly_rounded_tables.py. The code assumes
-// IEEE double evaluated in double (FLT_EVAL_METHOD 0, as on x86-64 with SSE2 and on AArch64),
-// round to nearest, and no contraction into fused multiply-adds (-ffp-contract=off).
+// The constants are generated by tools/make_correctly_rounded_tables.py. The code assumes IEEE
+// double evaluated in double (FLT_EVAL_METHOD 0: x86-64 with SSE2, AArch64), rounding to
+// nearest, and no contraction into fused multiply-adds (-ffp-contract=off).
 #include "numeric/correctly_rounded.h"
 
 #include <bit>
@@ -66,8 +73,8 @@ namespace eqsim {
 namespace tables = correctly_rounded_tables;
 
 namespace correctly_rounded_detail {
-const double kExpFastErrorBound = 0x1p-68;
-const double kLogFastErrorBound = 0x1p-67;
+const double kExpFastErrorBound = 0x1p-69;
+const double kLogFastErrorBound = 0x1p-68;
 }  // namespace correctly_rounded_detail
 
 namespace {
@@ -77,6 +84,12 @@ using std::uint64_t;
 __extension__ typedef unsigned __int128 u128;
 
 constexpr uint64_t kFractionMask = 0x000fffffffffffffu;
+constexpr int kTableBits = tables::kTableBits;
+constexpr int64_t kIndexMask = (int64_t{1} << kTableBits) - 1;
+// The first kTableBits bits of a double's fraction.
+constexpr uint64_t kIndexBitsMask = kFractionMask & ~((uint64_t{1} << (52 - kTableBits)) - 1);
+// log's z is a multiple of 2^-kZUnitBits (see the opening comment).
+constexpr int kZUnitBits = 52 + 1 + kTableBits;
 constexpr uint64_t kOneBits = 0x3ff0000000000000u;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
@@ -262,59 +275,41 @@ double round_wide(const Wide& magnitude, int exponent, bool negative) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Double-double helpers (Knuth, Dekker).
-
-// hi + lo = a exactly, each with at most 26 significant bits.
-void split(double a, double& hi, double& lo) {
-    const double c = 134217729.0 * a;  // 2^27 + 1
-    hi = c - (c - a);
-    lo = a - hi;
-}
-
-// ---------------------------------------------------------------------------------------------
 // exp
 
 constexpr double kShift = 0x1.8p52;       // adding it rounds a double below 2^51 to an integer
+constexpr double kSplitR = 0x1.8p16;      // ... and this one |r| < 2^-10 to a multiple of 2^-36
 constexpr double kExpOverflow = 709.8;    // above ln(DBL_MAX) + half an ulp's worth: +inf
 constexpr double kExpUnderflow = -745.2;  // below ln(2^-1075): +0
 constexpr double kExpNearZero = 0x1p-54;  // |x| below: e^x rounds to 1
+constexpr double kSplitZ = 0x1.8p17;      // rounds |z| <= 2^-9 to a multiple of 2^-35, 26 bits
 // From here down 2^K would not keep the result normal: the accurate path rounds subnormals.
-constexpr int64_t kExpLowestFastK = -1021 * 256;
+constexpr int64_t kExpLowestFastK = int64_t{-1021} << kTableBits;
 
 void exp_reduce(double x, double& kd, int64_t& k) {
     kd = (x * tables::kInvStep + kShift) - kShift;
     k = static_cast<int64_t>(kd);
 }
 
-// T_j * exp(r) as hi + lo, relative error below 2^-69.5.
+// T_j * exp(r) as hi + lo (not normalized: |lo| < 2^-20 hi), relative error about 2^-70.5.
 double exp_approximation(double x, double kd, int64_t k, double& lo_out) {
     const double t1 = x - kd * tables::kStepHi;  // exact (Sterbenz; k*S_hi exact)
     const double p = kd * tables::kStepLo;
-    const double r_hi = t1 - p;
-    const double back = r_hi - t1;
-    const double r_lo = (t1 - (r_hi - back)) + (-p - back);
+    const double r = t1 - p;
+    const double r_lo = (t1 - r) - p;  // r's rounding error; exact when |t1| >= |p|
+    const double r_hi = (r + kSplitR) - kSplitR;
+    const double r_rest = (r - r_hi) + r_lo;
 
-    const double q =
-        r_hi * r_hi *
-        (0.5 +
-         r_hi * (1.0 / 6.0 + r_hi * (1.0 / 24.0 + r_hi * (1.0 / 120.0 + r_hi * (1.0 / 720.0)))));
-    const double w = q + (r_lo + r_hi * r_lo);
+    const double rr = r * r;
+    const double q = rr * ((0.5 + (1.0 / 6.0) * r) + rr * (1.0 / 24.0 + (1.0 / 120.0) * r));
 
-    const tables::ExpEntry& t = tables::kExp[k & 255];
+    const tables::ExpEntry& t = tables::kExp[k & kIndexMask];
     const double t_hi = t.hi_high + t.hi_low;  // exact
-    double rh = 0.0;
-    double rl = 0.0;
-    split(r_hi, rh, rl);
-    const double p_hi = t_hi * r_hi;
-    const double p_lo =
-        (((t.hi_high * rh - p_hi) + t.hi_high * rl) + t.hi_low * rh) + t.hi_low * rl;
-
+    const double p_hi = t.hi_high * r_hi;      // exact: 26 + 27 bits
     const double s_hi = t_hi + p_hi;
     const double s_lo = p_hi - (s_hi - t_hi);
-    const double lo = s_lo + (p_lo + (t.lo + (t_hi * w + t.lo * r_hi)));
-    const double hi = s_hi + lo;
-    lo_out = lo - (hi - s_hi);
-    return hi;
+    lo_out = s_lo + (t.lo + ((t.hi_low * r_hi + t_hi * (r_rest + q)) + t.lo * r));
+    return s_hi;
 }
 
 // v * 2^K for -1022 <= K <= 1024, exact unless the product overflows.
@@ -338,17 +333,17 @@ struct LogReduction {
 // subnormal argument scaled up by 2^54.
 LogReduction log_reduce(uint64_t bits, int adjust) {
     LogReduction r{};
-    r.index = static_cast<int>((bits >> 44) & 255);
+    r.index = static_cast<int>((bits >> (52 - kTableBits)) & kIndexMask);
     r.exponent =
         static_cast<int>(bits >> 52) - 1023 - adjust + (r.index >= tables::kLogUpperStart ? 1 : 0);
     const double m = from_bits((bits & kFractionMask) | kOneBits);
-    const double m_hi = from_bits((bits & 0x000ff00000000000u) | kOneBits);
+    const double m_hi = from_bits((bits & kIndexBitsMask) | kOneBits);
     const double c = tables::kLog[r.index].c;
     r.z = (m_hi * c - 1.0) + (m - m_hi) * c;
     return r;
 }
 
-// log x as hi + lo, relative error below 2^-68.5.
+// log x as hi + lo (not normalized: |lo| < 2^-19 |hi|), relative error about 2^-69.
 double log_approximation(const LogReduction& r, double& lo_out) {
     const tables::LogEntry& t = tables::kLog[r.index];
     const double ed = r.exponent;
@@ -356,32 +351,24 @@ double log_approximation(const LogReduction& r, double& lo_out) {
     const double s_hi = a_hi + t.minus_log_hi;
     const double s_lo = t.minus_log_hi - (s_hi - a_hi);  // |a_hi| > |minus_log_hi| or a_hi = 0
 
+    // -z^2/2 = h_hi + h_lo, h_hi exact from the 26-bit z_hi.
     const double z = r.z;
-    double zh = 0.0;
-    double zl = 0.0;
-    split(z, zh, zl);
-    const double zz_hi = z * z;
-    const double zz_lo = ((zh * zh - zz_hi) + 2.0 * zh * zl) + zl * zl;
-    const double h_hi = -0.5 * zz_hi;
-    const double h_lo = -0.5 * zz_lo;
+    const double z_hi = (z + kSplitZ) - kSplitZ;
+    const double z_lo = z - z_hi;
+    const double h_hi = -0.5 * (z_hi * z_hi);
+    const double h_lo = -0.5 * (z_lo * (z + z_hi));
+    const double zz = z * z;
     const double poly =
-        1.0 / 3.0 +
-        z * (-1.0 / 4.0 +
-             z * (1.0 / 5.0 +
-                  z * (-1.0 / 6.0 + z * (1.0 / 7.0 + z * (-1.0 / 8.0 + z * (1.0 / 9.0))))));
-    const double cubic = z * zz_hi * poly;
+        (1.0 / 3.0 - 0.25 * z) + zz * ((0.2 - (1.0 / 6.0) * z) + zz * (1.0 / 7.0 - 0.125 * z));
+    const double cubic = z * zz * poly;
 
-    const double u_hi = z + h_hi;
+    const double u_hi = z + h_hi;  // Fast2Sum: |z| > |h_hi|
     const double u_lo = h_hi - (u_hi - z);
+    // Fast2Sum: s_hi = 0, or |s_hi| > |u_hi| (checked by the table generator for e' = 0).
     const double v_hi = s_hi + u_hi;
-    const double back = v_hi - s_hi;
-    const double v_lo = (s_hi - (v_hi - back)) + (u_hi - back);
-
-    const double lo =
-        v_lo + ((s_lo + (u_lo + (h_lo + cubic))) + (ed * tables::kLn2Lo + t.minus_log_lo));
-    const double hi = v_hi + lo;
-    lo_out = lo - (hi - v_hi);
-    return hi;
+    const double v_lo = u_hi - (v_hi - s_hi);
+    lo_out = v_lo + ((s_lo + (u_lo + (h_lo + cubic))) + (ed * tables::kLn2Lo + t.minus_log_lo));
+    return v_hi;
 }
 
 }  // namespace
@@ -401,7 +388,7 @@ double exp_accurate(double x) {
         xw = negate(xw);
     }
 
-    // k = floor(x / (ln2/256)), so that 0 <= r < ln2/256 and every term below is positive.
+    // k = floor(x / (ln2/512)), so that 0 <= r < ln2/512 and every term below is positive.
     const Wide step = wide_from(tables::kStepWide);
     const double estimate = x * tables::kInvStep;
     int64_t k = static_cast<int64_t>(estimate);
@@ -418,8 +405,8 @@ double exp_accurate(double x) {
     for (int n = tables::kExpTerms - 1; n >= 0; --n) {
         sum = add(multiply(sum, r), wide_from(tables::kInverseFactorial[n]));
     }
-    const Wide result = multiply(wide_from(tables::kExpWide[k & 255]), sum);
-    return round_wide(result, static_cast<int>(k >> 8), false);
+    const Wide result = multiply(wide_from(tables::kExpWide[k & kIndexMask]), sum);
+    return round_wide(result, static_cast<int>(k >> kTableBits), false);
 }
 
 double log_accurate(double x) {
@@ -431,17 +418,17 @@ double log_accurate(double x) {
     }
     const LogReduction red = log_reduce(b, adjust);
     const double magnitude_z = red.z < 0 ? -red.z : red.z;
-    const auto z_units = static_cast<uint64_t>(magnitude_z * 0x1p61);  // exact: |z| = n 2^-61
+    const auto z_units = static_cast<uint64_t>(magnitude_z * 0x1p62);  // exact: |z| = n 2^-62
 
     // log(1+z) = z (1 - z (1/2 - z (1/3 - ...))) for z > 0 and
     // -|z| (1 + |z| (1/2 + |z| (1/3 + ...))) for z < 0: every partial sum is positive.
     Wide sum = wide_from(tables::kInverse[tables::kLogTerms]);
     for (int n = tables::kLogTerms - 1; n >= 1; --n) {
-        const Wide term = shift_right(multiply_small(sum, z_units), 61);
+        const Wide term = shift_right(multiply_small(sum, z_units), kZUnitBits);
         const Wide inverse = wide_from(tables::kInverse[n]);
         sum = red.z > 0 ? subtract(inverse, term) : add(inverse, term);
     }
-    Wide log1p = shift_right(multiply_small(sum, z_units), 61);
+    Wide log1p = shift_right(multiply_small(sum, z_units), kZUnitBits);
     if (red.z < 0) {
         log1p = negate(log1p);
     }
@@ -461,7 +448,7 @@ double exp_fast_approximation(double x, double& lo) {
     int64_t k = 0;
     exp_reduce(x, kd, k);
     const double hi = exp_approximation(x, kd, k, lo);
-    const double scale = from_bits(static_cast<uint64_t>((k >> 8) + 1023) << 52);
+    const double scale = from_bits(static_cast<uint64_t>((k >> kTableBits) + 1023) << 52);
     lo *= scale;
     return hi * scale;
 }
@@ -498,7 +485,7 @@ double cr_exp(double x) {
     if (low_end != hi + (lo + bound)) {
         return correctly_rounded_detail::exp_accurate(x);
     }
-    return scale_by_power_of_two(low_end, k >> 8);
+    return scale_by_power_of_two(low_end, k >> kTableBits);
 }
 
 double cr_log(double x) {

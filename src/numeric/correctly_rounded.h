@@ -23,7 +23,8 @@ double exp_accurate(double x);
 double log_accurate(double x);
 
 // The fast paths' double-double approximation before the rounding test, for measuring its error
-// bound in tests: exp for |x| in [2^-54, 708], log for positive normal x. Returns hi and sets lo.
+// bound in tests: exp for |x| in [2^-54, 708], log for positive normal x. Returns hi and sets lo;
+// hi + lo is the approximation, not normalized.
 double exp_fast_approximation(double x, double& lo);
 double log_fast_approximation(double x, double& lo);
 

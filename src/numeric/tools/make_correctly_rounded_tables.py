@@ -19,12 +19,12 @@ from fractions import Fraction
 decimal.getcontext().prec = 120
 D = Decimal
 
-TABLE_BITS = 8
+TABLE_BITS = 9
 N = 1 << TABLE_BITS             # table entries of both functions
-LOG_UPPER_START = 106           # from 1 + 106/256 (just below sqrt 2) on, log uses x/2 and 2c
+LOG_UPPER_START = 212           # from 1 + 212/512 (just below sqrt 2) on, log uses x/2 and 2c
 WIDE_FRAC_BITS = 256            # fraction bits of the accurate path's fixed-point numbers
-EXP_TERMS = 24                  # 1/n! for n = 0..EXP_TERMS
-LOG_TERMS = 36                  # 1/n for n = 1..LOG_TERMS
+EXP_TERMS = 22                  # 1/n! for n = 0..EXP_TERMS
+LOG_TERMS = 30                  # 1/n for n = 1..LOG_TERMS
 
 LN2 = D(2).ln()
 
@@ -103,7 +103,8 @@ def log_tables():
         assert k <= 2 * N and (k < 2 * N or i == 0)      # at most 9 significant bits
         z_low = a * c - 1
         z_high = (b - Fraction(1, 1 << 52)) * c - 1
-        assert max(abs(z_low), abs(z_high)) <= Fraction(1, N), i
+        z_max = max(abs(z_low), abs(z_high))
+        assert z_max <= Fraction(1, N), i
         upper = i >= LOG_UPPER_START
         scale = 2 if upper else 1
         value = -(D(c.numerator * scale) / D(c.denominator)).ln()
@@ -111,6 +112,9 @@ def log_tables():
         assert (q >= 0) != upper or q == 0, i
         hi = nearest_double(q)
         lo = nearest_double(q - Fraction(hi))
+        # For x in [1/2, 2) (e' = 0) the fast path adds log(1 + z) to -log c by Fast2Sum, exact
+        # when the table term is 0 or larger than |z - z^2/2|.
+        assert hi == 0 or abs(Fraction(hi)) > z_max * (1 + z_max), i
         fast.append((float(c), hi, lo))
         accurate.append(wide(abs(q)))
     assert fast[N - 1][0] == 0.5 and fast[N - 1][1] == 0.0   # x just below 1: no table term
@@ -122,7 +126,7 @@ def main():
     ln2_hi = round_to_bits(nearest_double(ln2), 42)
     ln2_lo = nearest_double(ln2 - Fraction(ln2_hi))
     step = ln2 / N
-    step_hi = round_to_bits(nearest_double(step), 34)
+    step_hi = round_to_bits(nearest_double(step), 33)
     step_lo = nearest_double(step - Fraction(step_hi))
     inv_step = nearest_double(1 / step)
     exp_fast, exp_wide = exp_tables()
@@ -148,13 +152,13 @@ def main():
     w("// ln 2 = kLn2Hi + kLn2Lo, kLn2Hi with 42 significant bits.")
     w("constexpr double kLn2Hi = %s;" % hexd(ln2_hi))
     w("constexpr double kLn2Lo = %s;" % hexd(ln2_lo))
-    w("// ln 2 / 256 = kStepHi + kStepLo, kStepHi with 34 significant bits; kInvStep = 256 / ln 2.")
+    w("// ln 2 / %d = kStepHi + kStepLo, kStepHi with 33 significant bits; kInvStep = %d / ln 2." % (N, N))
     w("constexpr double kStepHi = %s;" % hexd(step_hi))
     w("constexpr double kStepLo = %s;" % hexd(step_lo))
     w("constexpr double kInvStep = %s;" % hexd(inv_step))
     w("")
     w("struct ExpEntry {")
-    w("    double hi_high;  // 2^(j/256) = hi_high + hi_low + lo; hi_high has 26 significant bits")
+    w("    double hi_high;  // 2^(j/%d) = hi_high + hi_low + lo; hi_high has 26 significant bits" % N)
     w("    double hi_low;")
     w("    double lo;")
     w("};")
@@ -164,7 +168,7 @@ def main():
     w("};")
     w("")
     w("struct LogEntry {")
-    w("    double c;        // about 1/m on the index's interval, a multiple of 2^-9")
+    w("    double c;             // about 1/m on the index's interval, a multiple of 2^-%d" % (TABLE_BITS + 1))
     w("    double minus_log_hi;  // -log(c), or -log(2c) from kLogUpperStart on, as hi + lo")
     w("    double minus_log_lo;")
     w("};")
@@ -176,7 +180,7 @@ def main():
     w("using Wide = std::uint64_t[5];")
     w("constexpr Wide kLn2Wide = %s;" % wide_literal(wide(ln2)))
     w("constexpr Wide kStepWide = %s;" % wide_literal(wide(step)))
-    w("// 2^(j/256).")
+    w("// 2^(j/%d)." % N)
     w("constexpr Wide kExpWide[%d] = {" % N)
     for limbs in exp_wide:
         w("    %s," % wide_literal(limbs))
