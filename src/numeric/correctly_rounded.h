@@ -11,7 +11,7 @@ namespace eqsim {
 double cr_exp(double x);
 
 // The natural logarithm of x rounded to nearest. cr_log(+-0) = -inf, cr_log(x < 0) is NaN,
-// cr_log(+inf) = +inf, cr_log(NaN) is NaN, cr_log(1) = +0. Subnormal arguments are exact inputs.
+// cr_log(+inf) = +inf, cr_log(NaN) is NaN, cr_log(1) = +0; subnormal arguments are handled in full.
 double cr_log(double x);
 
 namespace correctly_rounded_detail {
