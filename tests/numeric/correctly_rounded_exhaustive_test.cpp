@@ -19,11 +19,12 @@ using testing::same_double;
 constexpr std::int64_t kArgumentsPerStream = 25'000'000;
 
 template <typename Draw>
-std::int64_t count_mismatches(Function f, std::uint64_t seed, Draw draw) {
+std::int64_t count_mismatches(Function f, std::uint64_t seed, Draw draw,
+                              std::int64_t count = kArgumentsPerStream) {
     MpfrReference mpfr;
     ArgumentStream stream(seed);
     std::int64_t mismatches = 0;
-    for (std::int64_t i = 0; i < kArgumentsPerStream; ++i) {
+    for (std::int64_t i = 0; i < count; ++i) {
         const double x = draw(stream);
         const double got = f == Function::exp ? cr_exp(x) : cr_log(x);
         if (!same_double(got, mpfr.rounded(f, x))) {
@@ -43,6 +44,14 @@ TEST(CorrectlyRoundedExhaustive, ExpOverTheFitsRange) {
 
 TEST(CorrectlyRoundedExhaustive, ExpOfRandomBitPatterns) {
     EXPECT_EQ(count_mismatches(Function::exp, 2, [](ArgumentStream& s) { return s.any(); }), 0);
+}
+
+// Beyond the 10^8: results from the least normal down to zero, all from the accurate path.
+TEST(CorrectlyRoundedExhaustive, ExpWithSubnormalResults) {
+    EXPECT_EQ(count_mismatches(
+                  Function::exp, 5, [](ArgumentStream& s) { return s.uniform(-745.2, -708.3); },
+                  2'000'000),
+              0);
 }
 
 TEST(CorrectlyRoundedExhaustive, LogOverTheFitsRange) {
