@@ -31,7 +31,8 @@ bench::Populations populations(std::int64_t which) {
     return which == 0 ? bench::example_populations() : bench::long_test_populations();
 }
 
-std::vector<double> sample_of(const std::vector<double>& population, double size) {
+std::vector<double> sample_of(UniformRandom& random, const std::vector<double>& population,
+                              double size) {
     std::vector<double> cumulative = population;
     const int k = static_cast<int>(population.size());
     std::vector<std::int32_t> lookup(11);
@@ -40,7 +41,7 @@ std::vector<double> sample_of(const std::vector<double>& population, double size
     build_raw_sampling_table(k, cumulative, table);
     std::vector<std::int32_t> counts(population.size());
     const auto n = static_cast<std::int32_t>(size + 0.5);
-    draw_score_counts_raw(n, k, table, counts);
+    draw_score_counts_raw(random, n, k, table, counts);
     std::vector<double> sample(population.size());
     for (std::size_t j = 0; j < sample.size(); ++j) {
         sample[j] = static_cast<double>(counts[j]) / static_cast<double>(n);
@@ -50,14 +51,15 @@ std::vector<double> sample_of(const std::vector<double>& population, double size
 
 Replication replication_of(std::int64_t which) {
     const bench::Populations pop = populations(which);
-    seed_uniform(424242);
+    UniformRandom random;
+    seed_uniform(random, 424242);
     Replication r;
     r.kx = static_cast<int>(pop.new_form.size());
     r.ky = static_cast<int>(pop.old_form.size());
     r.nx = static_cast<double>(static_cast<std::int32_t>(pop.new_size + 0.5));
     r.ny = static_cast<double>(static_cast<std::int32_t>(pop.old_size + 0.5));
-    r.rx = sample_of(pop.new_form, pop.new_size);
-    r.ry = sample_of(pop.old_form, pop.old_size);
+    r.rx = sample_of(random, pop.new_form, pop.new_size);
+    r.ry = sample_of(random, pop.old_form, pop.old_size);
     return r;
 }
 
@@ -82,10 +84,11 @@ void BM_ReplicationSampling(benchmark::State& state) {
     std::vector<std::int32_t> old_counts(old_cumulative.size());
     const auto nx = static_cast<std::int32_t>(pop.new_size + 0.5);
     const auto ny = static_cast<std::int32_t>(pop.old_size + 0.5);
-    seed_uniform(12345);
+    UniformRandom random;
+    seed_uniform(random, 12345);
     for (auto _ : state) {
-        draw_score_counts_raw(nx, kx, new_table, new_counts);
-        draw_score_counts_raw(ny, ky, old_table, old_counts);
+        draw_score_counts_raw(random, nx, kx, new_table, new_counts);
+        draw_score_counts_raw(random, ny, ky, old_table, old_counts);
         benchmark::DoNotOptimize(new_counts.data());
         benchmark::DoNotOptimize(old_counts.data());
     }
@@ -96,13 +99,10 @@ BENCHMARK(BM_ReplicationSampling)->Arg(0)->Arg(1);
 void BM_PostSmoothing(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
     std::vector<double> equated(static_cast<std::size_t>(r.kx));
-    const double smoothing = 0.3;
-    const std::span<double> outputs[1] = {equated};
+    const SamplePair samples{r.rx, r.ry, r.nx, r.ny};
     for (auto _ : state) {
-        const auto result =
-            postsmooth_equate(0, r.kx - 1, 0, r.ky - 1, r.nx, r.ny, r.rx, r.ry, outputs,
-                              std::span<const double>(&smoothing, 1), 1, 0.005);
-        benchmark::DoNotOptimize(result);
+        const Status result = postsmooth_equate(samples, 0.3, kPostsmoothTailCut, equated);
+        benchmark::DoNotOptimize(result.is_ok());
     }
     label(state);
 }
@@ -112,7 +112,7 @@ void BM_PreSmoothing(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
     std::vector<double> equated(static_cast<std::size_t>(r.kx));
     for (auto _ : state) {
-        const int result = equate_presmoothed(r.kx, r.ky, r.nx, r.ny, r.rx, r.ry, 6, 6, equated);
+        const bool result = equate_presmoothed(SamplePair{r.rx, r.ry, r.nx, r.ny}, 6, 6, equated);
         benchmark::DoNotOptimize(result);
     }
     label(state);
@@ -123,7 +123,7 @@ void BM_Unsmoothed(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
     std::vector<double> equated(static_cast<std::size_t>(r.kx));
     for (auto _ : state) {
-        const int result = equate_unsmoothed(r.kx, r.ky, r.rx, r.ry, equated);
+        const bool result = equate_unsmoothed(r.kx, r.ky, r.rx, r.ry, equated);
         benchmark::DoNotOptimize(result);
     }
     label(state);
@@ -134,7 +134,7 @@ void BM_Linear(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
     std::vector<double> equated(static_cast<std::size_t>(r.kx));
     for (auto _ : state) {
-        const int result = linear_equate(r.kx, r.ky, r.rx, r.ry, 0, equated);
+        const bool result = linear_equate(r.kx, r.ky, r.rx, r.ry, false, equated);
         benchmark::DoNotOptimize(result);
     }
     label(state);
@@ -145,7 +145,7 @@ void BM_Mean(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
     std::vector<double> equated(static_cast<std::size_t>(r.kx));
     for (auto _ : state) {
-        const int result = linear_equate(r.kx, r.ky, r.rx, r.ry, 1, equated);
+        const bool result = linear_equate(r.kx, r.ky, r.rx, r.ry, true, equated);
         benchmark::DoNotOptimize(result);
     }
     label(state);

@@ -12,7 +12,7 @@ namespace {
 
 using namespace eqsim;
 
-void run_example(benchmark::State& state, EquatingMethod method, double smoothing,
+void run_example(benchmark::State& state, Method method, double smoothing,
                  std::int32_t replications, const SamplingChoice& sampling) {
     ControlParameters params;
     params.method = method;
@@ -21,11 +21,9 @@ void run_example(benchmark::State& state, EquatingMethod method, double smoothin
     params.seed = 20261207;
     const std::string data = bench::example_data_path();
     for (auto _ : state) {
-        std::string diagnostic;
-        const auto result =
-            run_replications(params, data, "/dev/null", stdout, diagnostic, sampling);
-        if (result != 0) {
-            state.SkipWithError(diagnostic.c_str());
+        const Status result = run_replications(params, data, "/dev/null", stdout, sampling);
+        if (!result.is_ok()) {
+            state.SkipWithError(result.diagnostic().c_str());
             break;
         }
     }
@@ -33,19 +31,18 @@ void run_example(benchmark::State& state, EquatingMethod method, double smoothin
 }
 
 void BM_ExampleRun(benchmark::State& state) {
-    const auto method = static_cast<EquatingMethod>(state.range(0));
-    const double smoothing = method == 2 ? 6.0 : 0.3;
+    const auto method = static_cast<Method>(state.range(0));
+    const double smoothing = method == Method::presmoothing ? 6.0 : 0.3;
     run_example(state, method, smoothing, 500, SamplingChoice{});
-    static const char* names[] = {"",           "post-smoothing", "pre-smoothing",
-                                  "unsmoothed", "linear",         "mean"};
-    state.SetLabel(names[method]);
+    state.SetLabel(std::string(method_info(method).word));
 }
 BENCHMARK(BM_ExampleRun)->DenseRange(1, 5)->Unit(benchmark::kMillisecond);
 
 // The sampling-bound run: mean equating, 2000 replications.
 void BM_SamplingBoundRun(benchmark::State& state) {
     const bool fast = state.range(0) == 1;
-    run_example(state, 5, 0.25, 2000, fast ? SamplingChoice{} : SamplingChoice{false, 10.0});
+    run_example(state, Method::mean, 0.25, 2000,
+                fast ? SamplingChoice{} : SamplingChoice{false, 10.0});
     state.SetLabel(fast ? "raw-value thresholds" : "10-slot lookup");
 }
 BENCHMARK(BM_SamplingBoundRun)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);

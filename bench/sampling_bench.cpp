@@ -13,11 +13,12 @@ namespace {
 using namespace eqsim;
 
 void BM_DrawUniform(benchmark::State& state) {
-    seed_uniform(12345);
+    UniformRandom random;
+    seed_uniform(random, 12345);
     double sink = 0.0;
     for (auto _ : state) {
         for (int i = 0; i < 1000; ++i) {
-            sink += draw_uniform();
+            sink += draw_uniform(random);
         }
     }
     benchmark::DoNotOptimize(sink);
@@ -33,9 +34,10 @@ void BM_DrawScoreCounts(benchmark::State& state) {
     std::vector<std::int32_t> lookup(static_cast<std::size_t>(scale) + 1);
     build_sampling_table(k, scale, cumulative, lookup);
     std::vector<std::int32_t> counts(cumulative.size());
-    seed_uniform(12345);
+    UniformRandom random;
+    seed_uniform(random, 12345);
     for (auto _ : state) {
-        draw_score_counts(4329, k, scale, cumulative, lookup, counts);
+        draw_score_counts(random, 4329, k, scale, cumulative, lookup, counts);
         benchmark::DoNotOptimize(counts.data());
     }
     state.SetItemsProcessed(state.iterations() * 4329);
@@ -55,9 +57,10 @@ void BM_DriverSampling(benchmark::State& state) {
     RawSamplingTable table;
     build_raw_sampling_table(k, cumulative, table);
     std::vector<std::int32_t> counts(cumulative.size());
-    seed_uniform(12345);
+    UniformRandom random;
+    seed_uniform(random, 12345);
     for (auto _ : state) {
-        draw_score_counts_raw(4329, k, table, counts);
+        draw_score_counts_raw(random, 4329, k, table, counts);
         benchmark::DoNotOptimize(counts.data());
     }
     state.SetItemsProcessed(state.iterations() * 4329);

@@ -46,7 +46,9 @@ Outcome read_control(std::string_view text) {
     static const std::string path = eqsim::fuzz::scratch_folder() + "/run.ctl";
     eqsim::fuzz::write_file(path, text);
     Outcome o;
-    o.status = eqsim::read_control_file(path, o.params, o.data_name, o.output_name, o.diagnostic);
+    // 0 when the file was read, 1 when it was refused.
+    o.status =
+        eqsim::read_control_file(path, o.params, o.data_name, o.output_name, o.diagnostic) ? 0 : 1;
     if (o.status == 0) {
         o.valid = eqsim::validate_control_parameters(o.params, o.validation);
     }
@@ -55,7 +57,7 @@ Outcome read_control(std::string_view text) {
 
 // A name is one token of a line of at most 148 characters.
 bool is_token(const std::string& name) {
-    return name.size() <= eqsim::max_control_line &&
+    return name.size() <= eqsim::kMaxControlLine &&
            name.find_first_of(std::string_view(" \t\r\n\0", 5)) == std::string::npos;
 }
 
@@ -70,8 +72,8 @@ void check(const Outcome& o) {
     EQSIM_FUZZ_REQUIRE(o.diagnostic.empty(), o.diagnostic);
     EQSIM_FUZZ_REQUIRE(is_token(o.data_name), o.data_name);
     EQSIM_FUZZ_REQUIRE(is_token(o.output_name), o.output_name);
-    EQSIM_FUZZ_REQUIRE(o.params.method >= 1 && o.params.method <= 5,
-                       std::to_string(o.params.method));
+    const int method = static_cast<int>(o.params.method);
+    EQSIM_FUZZ_REQUIRE(method >= 1 && method <= 5, std::to_string(method));
     if (!o.valid) {
         EQSIM_FUZZ_REQUIRE(!o.validation.empty() && o.validation.find('\n') == std::string::npos,
                            o.validation);

@@ -34,7 +34,9 @@ Outcome read_data(std::string_view text, const Columns& columns) {
     eqsim::fuzz::write_file(path, text);
     Outcome o;
     eqsim::DataArrays arrays;
-    o.rows = eqsim::read_data_file(path, columns.number, o.kx, o.ky, arrays, o.diagnostic);
+    o.rows = eqsim::read_data_file(path, columns.number, arrays, o.diagnostic) ? arrays.rows : 0;
+    o.kx = static_cast<std::int16_t>(arrays.new_points);
+    o.ky = static_cast<std::int16_t>(arrays.old_points);
     o.block = arrays.block;
     return o;
 }

@@ -181,14 +181,13 @@ std::string report_problem(std::string_view report, const ExpectedReport& e) {
     report.remove_suffix(1);
     const auto lines = split(report, '\n');
     const ControlParameters& p = e.params;
-    std::string name;
-    method_name(p.method, name);
+    const std::string name(method_info(p.method).report_name);
     std::vector<std::string> head = {"Input file:\t" + e.data_name,
                                      "Columns read:\t" + std::to_string(p.columns[0]) + "\t" +
                                          std::to_string(p.columns[1]) + "\t" +
                                          std::to_string(p.columns[2]),
                                      "Type of equating function:\t" + name};
-    if (p.method < 3) {
+    if (p.method == Method::postsmoothing || p.method == Method::presmoothing) {
         head.push_back("Smoothing parameter:\t" + formatted("%lf", p.smoothing));
     }
     head.push_back("Number of replications:\t" + std::to_string(p.replications));

@@ -3,10 +3,10 @@
 #
 #   fuzz/run_all.sh [SECONDS] [TARGET...]      (default: 60 seconds; every target)
 #
-# Targets: control_file, data_file, whole_run. Each starts from its seed corpus in fuzz/corpus/
-# and from what earlier runs found (kept in the build folder, never in the repository). A finding
-# stops the script with a non-zero status; the input that caused it is saved in
-# build-fuzz/fuzz-artifacts/TARGET/ and replays with: build-fuzz/fuzz/fuzz_TARGET FILE.
+# Targets: control_file, data_file, whole_run, study_file. Each starts from its seed corpus in
+# fuzz/corpus/ and from what earlier runs found (kept in the build folder, never in the
+# repository). A finding stops the script with a non-zero status; the input that caused it is
+# saved in build-fuzz/fuzz-artifacts/TARGET/ and replays with: build-fuzz/fuzz/fuzz_TARGET FILE.
 # EQSIM_FUZZ_BUILD chooses another build folder; EQSIM_FUZZ_FLAGS adds libFuzzer options
 # (for example -jobs=2 -workers=2).
 set -euo pipefail
@@ -16,7 +16,7 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(control_file data_file whole_run)
+    targets=(control_file data_file whole_run study_file)
 fi
 build=${EQSIM_FUZZ_BUILD:-build-fuzz}
 # Absolute paths: the whole-run target works in a folder of its own while an input runs.
@@ -27,7 +27,7 @@ cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
     -DEQSIM_FUZZ=ON -DEQSIM_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target fuzz_targets
 
-declare -A max_len=([control_file]=2048 [data_file]=8192 [whole_run]=4096)
+declare -A max_len=([control_file]=2048 [data_file]=8192 [whole_run]=4096 [study_file]=8192)
 for target in "${targets[@]}"; do
     corpus="$build/fuzz-corpus/$target"
     artifacts="$build/fuzz-artifacts/$target"

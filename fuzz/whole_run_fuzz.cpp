@@ -119,13 +119,14 @@ Plan plan_run() {
     Plan plan;
     eqsim::ControlParameters& p = plan.report.params;
     std::string diagnostic;
-    if (eqsim::read_control_file("run.ctl", p, plan.report.data_name, plan.output_name,
-                                 diagnostic) != 0 ||
+    if (!eqsim::read_control_file("run.ctl", p, plan.report.data_name, plan.output_name,
+                                  diagnostic) ||
         !eqsim::validate_control_parameters(p, diagnostic)) {
         plan.status = 28;
         return plan;
     }
-    if ((p.method == 2 && p.smoothing < 1.0) || (p.method == 1 && p.smoothing > 1.0)) {
+    if ((p.method == eqsim::Method::presmoothing && p.smoothing < 1.0) ||
+        (p.method == eqsim::Method::postsmoothing && p.smoothing > 1.0)) {
         plan.status = 33;
         return plan;
     }
@@ -134,11 +135,11 @@ Plan plan_run() {
         return plan;
     }
     eqsim::DataArrays data;
-    std::int16_t kx = 0;
-    std::int16_t ky = 0;
-    const std::int32_t rows =
-        eqsim::read_data_file(plan.report.data_name, p.columns, kx, ky, data, diagnostic);
-    if (rows == 0 || kx <= 3 || ky <= 3) {
+    const bool read = eqsim::read_data_file(plan.report.data_name, p.columns, data, diagnostic);
+    const std::int32_t rows = data.rows;
+    const int kx = data.new_points;
+    const int ky = data.old_points;
+    if (!read || kx <= 3 || ky <= 3) {
         plan.status = 45;
         return plan;
     }

@@ -1,18 +1,14 @@
 #include "equating/equipercentile.h"
 
+#include "numeric/storage.h"
+
 #include <algorithm>
 #include <cstddef>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 namespace eqsim {
 
 namespace {
-
-bool holds(std::span<const double> values, int count) {
-    return count >= 1 && values.size() >= static_cast<std::size_t>(count);
-}
 
 void normalise(int k, std::span<double> freq) {
     double total = 0.0;
@@ -72,13 +68,13 @@ double percentile_rank(int i, std::span<const double> new_cum) {
 
 }  // namespace
 
-int equate_unsmoothed(int kx, int ky, std::span<const double> new_dist,
-                      std::span<const double> old_dist, std::span<double> equated) {
+bool equate_unsmoothed(int kx, int ky, std::span<const double> new_dist,
+                       std::span<const double> old_dist, std::span<double> equated) {
     if (!holds(new_dist, kx) || !holds(old_dist, ky) ||
         equated.size() < static_cast<std::size_t>(kx)) {
-        return 0;
+        return false;
     }
-    try {
+    return with_storage([&] {
         const std::size_t width = static_cast<std::size_t>(std::max(kx, ky));
         std::vector<double> block(2 * width);
         const std::span<double> new_copy(block.data(), width);
@@ -86,12 +82,8 @@ int equate_unsmoothed(int kx, int ky, std::span<const double> new_dist,
         std::copy_n(new_dist.begin(), kx, new_copy.begin());
         std::copy_n(old_dist.begin(), ky, old_copy.begin());
         equipercentile_equate(kx, ky, 0.0, 1.0, new_copy, old_copy, kUniformMass, equated);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    } catch (const std::length_error&) {
-        return 0;
-    }
-    return 1;
+        return true;
+    });
 }
 
 void equipercentile_equate(int kx, int ky, double score_min, double score_increment,

@@ -11,10 +11,10 @@ namespace eqsim {
 // flat step, so that each score keeps a positive probability and the inversion is defined.
 inline constexpr double kUniformMass = 1.0e-6;
 
-// Equates copies of two sample distributions; the inputs are left untouched.
-// Returns 1 on success, 0 when working storage cannot be had (equated is then untouched).
-int equate_unsmoothed(int kx, int ky, std::span<const double> new_dist,
-                      std::span<const double> old_dist, std::span<double> equated);
+// Equates copies of two sample distributions; the inputs are left untouched. False when the
+// arrays do not hold their counts or working storage cannot be had (equated is then untouched).
+bool equate_unsmoothed(int kx, int ky, std::span<const double> new_dist,
+                       std::span<const double> old_dist, std::span<double> equated);
 
 // The shared operation. Both frequency arrays are overwritten by their cumulative distributions.
 void equipercentile_equate(int kx, int ky, double score_min, double score_increment,

@@ -18,18 +18,17 @@ void compute_moments(int max_score, std::span<const double> p, Moments& result) 
     result.sd = std::sqrt(variance);
 }
 
-int linear_equate(int kx, int ky, std::span<const double> new_dist,
-                  std::span<const double> old_dist, std::int16_t mean_only,
-                  std::span<double> equated) {
+bool linear_equate(int kx, int ky, std::span<const double> new_dist,
+                   std::span<const double> old_dist, bool mean_only, std::span<double> equated) {
     Moments mx;
     Moments my;
     compute_moments(kx - 1, new_dist, mx);
     compute_moments(ky - 1, old_dist, my);
     double slope = 1.0;
-    if (mean_only == 0) {
+    if (!mean_only) {
         // A sample with every examinee on one score has no spread to match.
         if (mx.sd == 0.0) {
-            return 0;
+            return false;
         }
         slope = my.sd / mx.sd;
     }
@@ -37,7 +36,7 @@ int linear_equate(int kx, int ky, std::span<const double> new_dist,
     for (int i = 0; i < kx; ++i) {
         equated[i] = static_cast<double>(i) * slope + intercept;
     }
-    return 1;
+    return true;
 }
 
 }  // namespace eqsim

@@ -2,7 +2,6 @@
 // moments (linear) or the first moment only (mean) of the two sample distributions.
 #pragma once
 
-#include <cstdint>
 #include <span>
 
 namespace eqsim {
@@ -15,9 +14,9 @@ struct Moments {
 // Mean and population standard deviation of distribution p over raw scores 0..max_score.
 void compute_moments(int max_score, std::span<const double> p, Moments& result);
 
-// Returns 1 on success and 0 when linear equating meets a new-form standard deviation of 0.
-int linear_equate(int kx, int ky, std::span<const double> new_dist,
-                  std::span<const double> old_dist, std::int16_t mean_only,
-                  std::span<double> equated);
+// Linear equating, or mean equating when mean_only. False when linear equating meets a new-form
+// standard deviation of 0 (nothing is then written).
+bool linear_equate(int kx, int ky, std::span<const double> new_dist,
+                   std::span<const double> old_dist, bool mean_only, std::span<double> equated);
 
 }  // namespace eqsim

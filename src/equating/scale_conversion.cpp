@@ -5,6 +5,36 @@
 
 namespace eqsim {
 
+double scale_point_count(const ScaleSpec& scale) {
+    return std::trunc((scale.max - scale.min) / scale.increment + 0.5) + 1.0;
+}
+
+bool scale_is_usable(const ScaleSpec& scale, std::string& problem) {
+    if (!std::isfinite(scale.min) || !std::isfinite(scale.max) || !std::isfinite(scale.increment)) {
+        problem = "scale minimum, maximum and increment must be finite numbers";
+        return false;
+    }
+    if (!(scale.increment > 0.0)) {
+        problem = "scale increment must be above 0";
+        return false;
+    }
+    if (scale.max < scale.min) {
+        problem = "scale maximum is below its minimum";
+        return false;
+    }
+    if (!(scale_point_count(scale) <= static_cast<double>(kMaxScalePoints))) {
+        problem = "scale has more than " + std::to_string(kMaxScalePoints) + " points";
+        return false;
+    }
+    constexpr double limit = 2147483647.0;
+    if (!(std::fabs(scale.min) / scale.increment < limit) ||
+        !(std::fabs(scale.max) / scale.increment < limit)) {
+        problem = "scale minimum and maximum must lie within 2147483647 increments of 0";
+        return false;
+    }
+    return true;
+}
+
 void convert_to_scale(int kx, int ky, const ScaleSpec& spec, std::span<const double> equated,
                       std::span<const double> conversion, std::span<double> unrounded,
                       std::span<double> rounded) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 namespace eqsim {
 
@@ -12,6 +13,17 @@ struct ScaleSpec {
     double max = 36.0;
     double increment = 1.0;
 };
+
+// Most points a scale may have (a count the histogram's rows must hold).
+inline constexpr int kMaxScalePoints = 32767;
+
+// The number of points of a scale, computed in floating point.
+double scale_point_count(const ScaleSpec& scale);
+
+// True when a run can use the scale: finite values, an increment above 0, a maximum not below
+// the minimum, at most kMaxScalePoints points, and both ends within 2147483647 increments of 0
+// (so that rounding stays in 32-bit range). Otherwise problem says what is wrong.
+bool scale_is_usable(const ScaleSpec& scale, std::string& problem);
 
 void convert_to_scale(int kx, int ky, const ScaleSpec& spec, std::span<const double> equated,
                       std::span<const double> conversion, std::span<double> unrounded,

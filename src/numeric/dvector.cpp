@@ -1,8 +1,6 @@
 #include "numeric/dvector.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <new>
 
 namespace eqsim {
@@ -10,31 +8,26 @@ namespace eqsim {
 DVector dvector(int low, int high) noexcept {
     // One spare element in front of low; computed wide so that no range overflows.
     const std::int64_t count = static_cast<std::int64_t>(high) - low + 2;
-    if (count < 1) {
-        numeric_fatal_error("allocation failure in dvector()");
-    }
     DVector vector;
-    try {
-        vector.block_.reset(new double[static_cast<std::size_t>(count)]());
-    } catch (const std::bad_alloc&) {
-        numeric_fatal_error("allocation failure in dvector()");
+    if (count < 1) {
+        return vector;
     }
-    vector.low_ = low;
-    vector.high_ = high;
+    vector.block_.reset(new (std::nothrow) double[static_cast<std::size_t>(count)]());
+    if (vector.block_ != nullptr) {
+        vector.low_ = low;
+        vector.high_ = high;
+    }
     return vector;
 }
 
-void release_dvector(DVector& vector, int low, int) noexcept {
+void release_dvector(DVector& vector) noexcept {
     vector.block_.reset();
-    vector.low_ = low;
-    vector.high_ = low - 1;
+    vector.high_ = vector.low_ - 1;
 }
 
-void numeric_fatal_error(const char* message) noexcept {
-    std::fputs("Numerical Recipes run-time error...\n", stderr);
-    std::fprintf(stderr, "%s\n", message);
-    std::fputs("...now exiting to system...\n", stderr);
-    std::exit(1);
+std::string numeric_fatal_error(const char* message) {
+    return std::string("Numerical Recipes run-time error...\n") + message +
+           "\n...now exiting to system...\n";
 }
 
 }  // namespace eqsim

@@ -1,10 +1,11 @@
 // Vectors of doubles over a caller-chosen inclusive index range (low may be negative or above 0),
-// the storage of the spline smoothing code, and the fatal report that ends the program when that
+// the storage of the spline smoothing code, and the text of the report a program prints when that
 // code cannot get storage.
 #pragma once
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 namespace eqsim {
 
@@ -20,11 +21,12 @@ class DVector {
 
     int low() const noexcept { return low_; }
     int high() const noexcept { return high_; }
+    // True for a vector that holds no storage: never created, released, or not obtained.
     bool empty() const noexcept { return block_ == nullptr; }
 
   private:
     friend DVector dvector(int low, int high) noexcept;
-    friend void release_dvector(DVector& vector, int low, int high) noexcept;
+    friend void release_dvector(DVector& vector) noexcept;
 
     std::ptrdiff_t offset(int i) const noexcept {
         return static_cast<std::ptrdiff_t>(i) - low_ + 1;
@@ -35,17 +37,18 @@ class DVector {
     int high_ = -1;
 };
 
-// A vector valid for indices low..high, every element 0. When the storage cannot be had the
-// program ends through numeric_fatal_error; the caller never sees a failure. A range with high
-// more than one below low describes no block and ends the program the same way.
+// The diagnostic of a vector that could not be had.
+inline constexpr const char* kVectorStorageFailure = "allocation failure in dvector()";
+
+// A vector valid for indices low..high, every element 0; empty() when the storage cannot be had
+// or when high is more than one below low (a range that describes no block).
 DVector dvector(int low, int high) noexcept;
 
-// Gives the block back now rather than at the end of its scope; low is the creation low, high is
-// not needed. The vector is empty afterwards.
-void release_dvector(DVector& vector, int low, int high) noexcept;
+// Gives the block back now rather than at the end of its scope. The vector is empty afterwards.
+void release_dvector(DVector& vector) noexcept;
 
-// Writes the three-line report to standard error and ends the process with status 1 through
-// std::exit, so that exit handlers run.
-[[noreturn]] void numeric_fatal_error(const char* message) noexcept;
+// The three-line report that a program writes to standard error before it ends with status 1
+// because the numerical code could not get storage; message is its middle line.
+std::string numeric_fatal_error(const char* message);
 
 }  // namespace eqsim

@@ -12,11 +12,12 @@ class Status {
   public:
     enum class Code {
         ok,
-        invalid_input,      // a file or value the user gave cannot be used
-        method_failed,      // an equating method could not equate a pair of samples
-        no_storage,         // working storage could not be had
-        vector_storage,     // the smoothing code's vectors could not be had
-        output_failed,      // a result could not be written
+        invalid_input,   // a file or value the user gave cannot be used
+        method_failed,   // an equating method could not equate a pair of samples
+        no_storage,      // working storage could not be had
+        vector_storage,  // the smoothing code's vectors could not be had
+        output_failed,   // a result could not be written
+        cancelled,       // the caller asked the operation to stop
     };
 
     Status() = default;

@@ -6,15 +6,18 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "run/text_lines.h"
+#include "sampling/uniform_random.h"
 
 namespace eqsim {
 
 namespace {
 
-constexpr int control_token_limit = 4;
-constexpr int control_byte_limit = 149;
+// A keyword and at most three values; the token text of a whole line, one terminator a token.
+constexpr int kControlTokenLimit = 4;
+constexpr int kControlByteLimit = static_cast<int>(kMaxControlLine) + 1;
 
 char upper_ascii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -23,11 +26,6 @@ char upper_ascii(char c) {
 char upper_at(std::string_view word, std::size_t i) {
     return i < word.size() ? upper_ascii(word[i]) : '\0';
 }
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 enum class Setting { none, replications, smoothing, columns, input, output, seed, method, scale };
 
@@ -87,25 +85,6 @@ const char* setting_name(Setting setting) {
     return "";
 }
 
-// A value as the diagnostic shows it: in quotes, with bytes that are not printable ASCII
-// escaped, so that a binary file cannot garble the terminal.
-std::string quoted(std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string result(1, '"');
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7f) {
-            result += "\\x";
-            result.push_back(hex[byte >> 4]);
-            result.push_back(hex[byte & 0xf]);
-        } else {
-            result.push_back(c);
-        }
-    }
-    result.push_back('"');
-    return result;
-}
-
 // Applies one tokenised setting line. Returns an empty text on success, else what is wrong.
 std::string apply_setting(Setting setting, std::span<const std::string_view> values,
                           ControlParameters& params, std::string& data_name,
@@ -156,12 +135,12 @@ std::string apply_setting(Setting setting, std::span<const std::string_view> val
             output_name = std::string(values[0]);
             return {};
         case Setting::method: {
-            const EquatingMethod method = parse_method_code(values[0]);
-            if (method == 0) {
+            const MethodInfo* method = method_of_word(values[0]);
+            if (method == nullptr) {
                 return "method " + quoted(values[0]) +
                        " names no method (Post, Pre, None, Linear or Mean)";
             }
-            params.method = method;
+            params.method = method->method;
             return {};
         }
         case Setting::none:
@@ -173,8 +152,8 @@ std::string apply_setting(Setting setting, std::span<const std::string_view> val
 // Reads one non-comment line's setting. Returns an empty text on success, else what is wrong.
 std::string read_setting_line(std::string_view line, ControlParameters& params,
                               std::string& data_name, std::string& output_name) {
-    std::string_view tokens[control_token_limit];
-    const int count = split_tokens(control_token_limit, control_byte_limit, line, tokens);
+    std::string_view tokens[kControlTokenLimit];
+    const int count = split_tokens(kControlTokenLimit, kControlByteLimit, line, tokens);
     if (count == 0) {
         return "line holds no keyword (an empty line must be truly empty to end the settings)";
     }
@@ -203,106 +182,71 @@ std::string located(const std::string& path, long line_number, const std::string
 
 }  // namespace
 
-EquatingMethod parse_method_code(std::string_view word) {
-    switch (upper_at(word, 0)) {
-        case 'L':
-            return 4;
-        case 'M':
-            return 5;
-        case 'N':
-            return 3;
-        case 'P':
-            switch (upper_at(word, 1)) {
-                case 'R':
-                    return 2;
-                case 'O':
-                    return 1;
-                default:
-                    return 0;
-            }
-        default:
-            return 0;
-    }
-}
-
-std::int16_t read_control_file(const std::string& path, ControlParameters& params,
-                               std::string& data_name, std::string& output_name,
-                               std::string& diagnostic) {
+bool read_control_file(const std::string& path, ControlParameters& params, std::string& data_name,
+                       std::string& output_name, std::string& diagnostic) {
     FileHandle file(std::fopen(path.c_str(), "r"));
     if (!file) {
         diagnostic = path + ": cannot open control file: " + std::strerror(errno);
-        return 1;
+        return false;
     }
     skip_byte_order_mark(file.get());
     TextLine line;
     for (long line_number = 1;; ++line_number) {
         // A setting line longer than the limit is an error wherever it ends, so no more of it is
         // read; a comment line is skipped whole.
-        LineStatus status =
-            read_text_line(file.get(), max_control_line + 1, line, max_control_line);
+        LineStatus status = read_text_line(file.get(), kMaxControlLine + 1, line, kMaxControlLine);
         if (status == LineStatus::line && line.cut && line.text[0] == '#') {
             TextLine rest;
             status = read_text_line(file.get(), 0, rest);
         }
         if (status == LineStatus::read_error) {
             diagnostic = path + ": cannot read control file: " + std::strerror(errno);
-            return 1;
+            return false;
         }
         if (status == LineStatus::end_of_file) {
-            return 0;
+            return true;
         }
         const std::string_view text = line.text;
         if (line.has_newline && (line.length == 0 || (line.length == 1 && text[0] == '\r'))) {
-            return 0;  // an empty line ends the settings
+            return true;  // an empty line ends the settings
         }
         if (text[0] == '#') {
             continue;
         }
         if (line.has_nul) {
             diagnostic = located(path, line_number, "line holds a NUL byte; not a text file");
-            return 1;
+            return false;
         }
-        if (line.length > max_control_line) {
+        if (line.length > kMaxControlLine) {
             diagnostic = located(path, line_number,
-                                 "line is longer than 148 characters (the longest allowed)");
-            return 1;
+                                 "line is longer than " + std::to_string(kMaxControlLine) +
+                                     " characters (the longest allowed)");
+            return false;
         }
         const std::string problem = read_setting_line(text, params, data_name, output_name);
         if (!problem.empty()) {
             diagnostic = located(path, line_number, problem);
-            return 1;
+            return false;
         }
     }
 }
 
-double scale_point_count(const ScaleSpec& scale) {
-    return std::trunc((scale.max - scale.min) / scale.increment + 0.5) + 1.0;
-}
-
-namespace {
-
-std::string check_scale(const ScaleSpec& scale) {
-    if (!std::isfinite(scale.min) || !std::isfinite(scale.max) || !std::isfinite(scale.increment)) {
-        return "scale minimum, maximum and increment must be finite numbers";
-    }
-    if (!(scale.increment > 0.0)) {
-        return "scale increment must be above 0";
-    }
-    if (scale.max < scale.min) {
-        return "scale maximum is below its minimum";
-    }
-    if (!(scale_point_count(scale) <= 32767.0)) {
-        return "scale has more than 32767 points";
-    }
-    constexpr double limit = 2147483647.0;
-    if (!(std::fabs(scale.min) / scale.increment < limit) ||
-        !(std::fabs(scale.max) / scale.increment < limit)) {
-        return "scale minimum and maximum must lie within 2147483647 increments of 0";
+std::string column_problem(std::int32_t column) {
+    if (column < 1 || column > kMaxColumns) {
+        return "column number " + std::to_string(column) + " is outside 1 to " +
+               std::to_string(kMaxColumns);
     }
     return {};
 }
 
-}  // namespace
+std::string seed_problem(std::int32_t seed) {
+    // The generator needs a seed in 1..2147483646 once a negative seed is negated.
+    if (seed < -kLargestSeed || seed > kLargestSeed) {
+        return "seed " + std::to_string(seed) + " is outside -" + std::to_string(kLargestSeed) +
+               " to " + std::to_string(kLargestSeed);
+    }
+    return {};
+}
 
 bool validate_control_parameters(const ControlParameters& params, std::string& diagnostic) {
     if (params.replications < 1) {
@@ -313,20 +257,18 @@ bool validate_control_parameters(const ControlParameters& params, std::string& d
         diagnostic = "smoothing parameter must be a finite number";
         return false;
     }
-    if (const std::string problem = check_scale(params.scale); !problem.empty()) {
-        diagnostic = problem;
+    if (!scale_is_usable(params.scale, diagnostic)) {
         return false;
     }
     for (const std::int16_t column : params.columns) {
-        if (column < 1 || column > 25) {
-            diagnostic = "column number " + std::to_string(column) + " is outside 1 to 25";
+        if (std::string problem = column_problem(column); !problem.empty()) {
+            diagnostic = std::move(problem);
             return false;
         }
     }
     // The generator needs a seed in 1..2147483646 once a negative seed is negated.
-    if (params.seed == INT32_MIN || params.seed == 2147483647 || params.seed == -2147483647) {
-        diagnostic =
-            "seed " + std::to_string(params.seed) + " is outside -2147483646 to 2147483646";
+    if (std::string problem = seed_problem(params.seed); !problem.empty()) {
+        diagnostic = std::move(problem);
         return false;
     }
     return true;

@@ -4,22 +4,19 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string_view>
 
+#include "numeric/storage.h"
 #include "run/text_lines.h"
 
 namespace eqsim {
 
 namespace {
 
-constexpr int data_token_limit = 25;
-constexpr int data_byte_limit = 299;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+// Columns of a row beyond the last that a setting may name are not split off.
+constexpr int kDataTokenLimit = kMaxColumns;
+// The token text of a whole row, one terminator a token.
+constexpr int kDataByteLimit = static_cast<int>(kMaxDataRow) + 1;
 
 bool ends_rows(const TextLine& line, const std::string& terminator) {
     if (line.length == 0 || line.text[0] == '\r') {
@@ -36,7 +33,7 @@ bool is_numeric_entry(std::string_view entry) {
 
 // A form's column: the numbers must come first, then only missing entries.
 struct FormColumn {
-    std::int16_t count = 0;
+    int count = 0;
     bool missing_seen = false;
 };
 
@@ -52,13 +49,14 @@ class RowReader {
             diagnostic = where + "row holds a NUL byte; not a text file";
             return false;
         }
-        if (line.length > max_data_row) {
+        if (line.length > kMaxDataRow) {
             diagnostic = where + "row is " + std::to_string(line.length) +
-                         " characters long; at most 298 are allowed";
+                         " characters long; at most " + std::to_string(kMaxDataRow) +
+                         " are allowed";
             return false;
         }
-        std::string_view tokens[data_token_limit];
-        const int count = split_tokens(data_token_limit, data_byte_limit, line.text, tokens);
+        std::string_view tokens[kDataTokenLimit];
+        const int count = split_tokens(kDataTokenLimit, kDataByteLimit, line.text, tokens);
         for (int c = 0; c < 3; ++c) {
             if (columns_[c] > count) {
                 diagnostic = where + "row has " + std::to_string(count) + " columns; column " +
@@ -83,15 +81,14 @@ class RowReader {
             return true;
         }
         if (!read_finite(scale_entry, scale_value)) {
-            diagnostic =
-                where + "scale score \"" + std::string(scale_entry) + "\" is not a finite number";
+            diagnostic = where + "scale score " + quoted(scale_entry) + " is not a finite number";
             return false;
         }
         return true;
     }
 
-    std::int16_t new_count() const { return new_form_.count; }
-    std::int16_t old_count() const { return old_form_.count; }
+    int new_count() const { return new_form_.count; }
+    int old_count() const { return old_form_.count; }
 
   private:
     static bool read_finite(std::string_view entry, double& value) {
@@ -107,8 +104,8 @@ class RowReader {
             return true;
         }
         if (!read_finite(entry, value)) {
-            diagnostic = where + form_name + " frequency \"" + std::string(entry) +
-                         "\" is not a finite number";
+            diagnostic =
+                where + form_name + " frequency " + quoted(entry) + " is not a finite number";
             return false;
         }
         if (form.missing_seen) {
@@ -136,7 +133,7 @@ std::int32_t count_data_rows(std::FILE* file, const std::string& terminator) {
     }
     std::int32_t count = 0;
     TextLine line;
-    while (count <= max_data_rows &&
+    while (count <= kMaxDataRows &&
            read_text_line(file, terminator.size() + 1, line) == LineStatus::line) {
         if (ends_rows(line, terminator)) {
             break;
@@ -150,50 +147,49 @@ std::int32_t count_data_rows(std::FILE* file, const std::string& terminator) {
     return count;
 }
 
-std::int32_t read_data_file(const std::string& name, const std::int16_t columns[3],
-                            std::int16_t& kx, std::int16_t& ky, DataArrays& arrays,
-                            std::string& diagnostic) {
-    kx = 0;
-    ky = 0;
+bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
+                    std::string& diagnostic) {
+    arrays = DataArrays{};
     FileHandle file(std::fopen(name.c_str(), "r"));
     if (!file) {
         diagnostic = (name.empty() ? std::string("no data file named (keyword I)")
                                    : name + ": cannot open data file: " + std::strerror(errno));
-        return 0;
+        return false;
     }
     skip_byte_order_mark(file.get());
     const std::int32_t n = count_data_rows(file.get(), "$");
     if (n == 0) {
         diagnostic = name + ": data file holds no rows (or cannot be read)";
-        return 0;
+        return false;
     }
-    if (n > max_data_rows) {
-        diagnostic = name + ": data file has more than 32767 rows";
-        return 0;
+    if (n > kMaxDataRows) {
+        diagnostic = name + ": data file has more than " + std::to_string(kMaxDataRows) + " rows";
+        return false;
     }
-    try {
-        arrays.block.assign(3 * static_cast<std::size_t>(n), 0.0);
-    } catch (const std::bad_alloc&) {
+    if (!with_storage([&] {
+            arrays.block.assign(3 * static_cast<std::size_t>(n), 0.0);
+            return true;
+        })) {
         diagnostic = name + ": no storage for the data arrays";
-        return 0;
+        return false;
     }
     arrays.rows = n;
     RowReader reader(name, columns, arrays);
     TextLine line;
     for (std::int32_t i = 0; i < n; ++i) {
-        if (read_text_line(file.get(), max_data_row + 1, line) != LineStatus::line) {
+        if (read_text_line(file.get(), kMaxDataRow + 1, line) != LineStatus::line) {
             diagnostic = name + ": data file changed or became unreadable while it was read";
             arrays = DataArrays{};
-            return 0;
+            return false;
         }
         if (!reader.read_row(line, i, diagnostic)) {
             arrays = DataArrays{};
-            return 0;
+            return false;
         }
     }
-    kx = reader.new_count();
-    ky = reader.old_count();
-    return n;
+    arrays.new_points = reader.new_count();
+    arrays.old_points = reader.old_count();
+    return true;
 }
 
 }  // namespace eqsim

@@ -11,10 +11,19 @@
 
 namespace eqsim {
 
-// The three arrays of a data file lie in one block of 3n doubles, in this order.
+// Most columns a row may hold that a setting can choose (more are ignored).
+inline constexpr int kMaxColumns = 25;
+// Longest row, before its newline, and most rows a data file may have.
+inline constexpr std::size_t kMaxDataRow = 298;
+inline constexpr std::int32_t kMaxDataRows = 32767;
+
+// The three arrays of a data file lie in one block of 3n doubles, in this order, with each form's
+// number of score points: the rows whose entries for that form are numbers, which come first.
 struct DataArrays {
     std::vector<double> block;
     std::int32_t rows = 0;
+    int new_points = 0;  // Kx
+    int old_points = 0;  // Ky
 
     std::span<double> new_frequencies() { return {block.data(), static_cast<std::size_t>(rows)}; }
     std::span<double> old_frequencies() {
@@ -25,18 +34,15 @@ struct DataArrays {
     }
 };
 
-inline constexpr std::size_t max_data_row = 298;
-inline constexpr std::int32_t max_data_rows = 32767;
-
-// Returns the number of data rows, or 0 on any failure (diagnostic then says where and why).
-// kx and ky receive the numbers of rows whose new-form and old-form entries are numbers.
-std::int32_t read_data_file(const std::string& name, const std::int16_t columns[3],
-                            std::int16_t& kx, std::int16_t& ky, DataArrays& arrays,
-                            std::string& diagnostic);
+// Reads the rows of the data file name, taking the new form's frequencies, the old form's
+// frequencies and the old form's scale scores from the columns (counted from 1). False on any
+// failure, with diagnostic saying where and why.
+bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
+                    std::string& diagnostic);
 
 // Counts the rows from the current position up to the end of the rows (an empty line, a line
 // beginning with terminator, or the end of the file) and restores the position. 0 on failure.
-// Counting stops once the count exceeds max_data_rows.
+// Counting stops once the count exceeds kMaxDataRows.
 std::int32_t count_data_rows(std::FILE* file, const std::string& terminator);
 
 }  // namespace eqsim

@@ -5,8 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "numeric/dvector.h"
 #include "run/control_file.h"
+#include "run/methods.h"
 #include "run/replication_driver.h"
+#include "sampling/uniform_random.h"
 
 namespace eqsim {
 
@@ -46,26 +49,21 @@ int fail(std::FILE* out, std::FILE* err, std::string_view message, const std::st
 std::int32_t settle_seed(std::int32_t seed) {
     if (seed == 0) {
         const long long seconds = static_cast<long long>(std::time(nullptr));
-        long long reduced = seconds % 2147483646LL;
+        long long reduced = seconds % kLargestSeed;
         if (reduced < 0) {
-            reduced += 2147483646LL;
+            reduced += kLargestSeed;
         }
         return reduced == 0 ? 1 : static_cast<std::int32_t>(reduced);
     }
     return seed < 0 ? -seed : seed;
 }
 
-std::string smoothing_problem(const ControlParameters& params) {
-    if (params.method == 2 && params.smoothing < 1.0) {
-        return "pre-smoothing needs a smoothing parameter (the log-linear degree) of 1.0 or more, "
-               "not " +
-               std::to_string(params.smoothing);
-    }
-    if (params.method == 1 && params.smoothing > 1.0) {
-        return "post-smoothing needs a smoothing parameter of 1.0 or less, not " +
-               std::to_string(params.smoothing);
-    }
-    return {};
+// The spline's vectors ran out of storage: the numerical code's own three-line report on
+// standard error, and status 1.
+int fail_for_vector_storage(std::FILE* err, const std::string& diagnostic) {
+    std::fputs(numeric_fatal_error(diagnostic.c_str()).c_str(), err);
+    std::fflush(err);
+    return 1;
 }
 
 }  // namespace
@@ -91,19 +89,22 @@ int eqsim_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err
     std::string data_name;
     std::string output_name;
     std::string diagnostic;
-    if (read_control_file(control_path, params, data_name, output_name, diagnostic) != 0) {
+    if (!read_control_file(control_path, params, data_name, output_name, diagnostic)) {
         return fail(out, err, control_message, diagnostic);
     }
     if (!validate_control_parameters(params, diagnostic)) {
         return fail(out, err, control_message, control_path + ": " + diagnostic);
     }
     params.seed = settle_seed(params.seed);
-    if (const std::string problem = smoothing_problem(params); !problem.empty()) {
+    if (std::string problem; !smoothing_suits(params.method, params.smoothing, problem)) {
         return fail(out, err, smoothing_message, control_path + ": " + problem);
     }
-    const std::int16_t result = run_replications(params, data_name, output_name, out, diagnostic);
-    if (result != 0) {
-        return fail(out, err, simulation_message, diagnostic);
+    const Status status = run_replications(params, data_name, output_name, out);
+    if (status.code() == Status::Code::vector_storage) {
+        return fail_for_vector_storage(err, status.diagnostic());
+    }
+    if (!status.is_ok()) {
+        return fail(out, err, simulation_message, status.diagnostic());
     }
     return 0;
 }

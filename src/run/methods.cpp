@@ -11,9 +11,6 @@ namespace eqsim {
 
 namespace {
 
-// Percentile ranks below this, or above one less it, leave a score out of the spline's fit.
-constexpr double kPostsmoothTailCut = 0.005;
-
 int score_count(std::span<const double> relative) {
     return static_cast<int>(relative.size());
 }
@@ -24,46 +21,36 @@ Status failed(std::string_view name) {
 }
 
 Status equate_postsmoothed(const SamplePair& s, double parameter, std::span<double> equated) {
-    const int kx = score_count(s.new_relative);
-    const int ky = score_count(s.old_relative);
-    const std::span<double> outputs[1] = {equated};
-    if (postsmooth_equate(0, kx - 1, 0, ky - 1, s.new_size, s.old_size, s.new_relative,
-                          s.old_relative, outputs, std::span<const double>(&parameter, 1), 1,
-                          kPostsmoothTailCut) != 0) {
-        return failed("Post-Smoothing");
-    }
-    return Status::ok();
+    return postsmooth_equate(s, parameter, kPostsmoothTailCut, equated);
 }
 
 Status equate_presmoothed_entry(const SamplePair& s, double parameter, std::span<double> equated) {
-    const std::int16_t degree = loglinear_degree(parameter);
-    if (equate_presmoothed(score_count(s.new_relative), score_count(s.old_relative), s.new_size,
-                           s.old_size, s.new_relative, s.old_relative, degree, degree,
-                           equated) <= 0) {
+    const int degree = loglinear_degree(parameter);
+    if (!equate_presmoothed(s, degree, degree, equated)) {
         return failed("Pre-Smoothing");
     }
     return Status::ok();
 }
 
 Status equate_unsmoothed_entry(const SamplePair& s, double, std::span<double> equated) {
-    if (equate_unsmoothed(score_count(s.new_relative), score_count(s.old_relative),
-                          s.new_relative, s.old_relative, equated) == 0) {
+    if (!equate_unsmoothed(score_count(s.new_relative), score_count(s.old_relative), s.new_relative,
+                           s.old_relative, equated)) {
         return failed("Unsmoothed equipercentile");
     }
     return Status::ok();
 }
 
 Status equate_linear_entry(const SamplePair& s, double, std::span<double> equated) {
-    if (linear_equate(score_count(s.new_relative), score_count(s.old_relative), s.new_relative,
-                      s.old_relative, 0, equated) == 0) {
+    if (!linear_equate(score_count(s.new_relative), score_count(s.old_relative), s.new_relative,
+                       s.old_relative, false, equated)) {
         return failed("Linear");
     }
     return Status::ok();
 }
 
 Status equate_mean_entry(const SamplePair& s, double, std::span<double> equated) {
-    if (linear_equate(score_count(s.new_relative), score_count(s.old_relative), s.new_relative,
-                      s.old_relative, 1, equated) == 0) {
+    if (!linear_equate(score_count(s.new_relative), score_count(s.old_relative), s.new_relative,
+                       s.old_relative, true, equated)) {
         return failed("Mean");
     }
     return Status::ok();

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "equating/sample_pair.h"
 #include "numeric/status.h"
 
 namespace eqsim {
@@ -20,15 +21,6 @@ enum class Method : std::int16_t {
     unsmoothed = 3,
     linear = 4,
     mean = 5,
-};
-
-// One replication's pair of samples: relative frequencies over each form's raw scores and the
-// sample sizes they come from.
-struct SamplePair {
-    std::span<const double> new_relative;  // Kx values summing to 1
-    std::span<const double> old_relative;  // Ky values summing to 1
-    double new_size = 0.0;
-    double old_size = 0.0;
 };
 
 // What a method's smoothing parameter must be.

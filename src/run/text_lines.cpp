@@ -69,8 +69,8 @@ bool ends_line(char c) {
 
 }  // namespace
 
-std::int16_t split_tokens(int token_limit, int byte_limit, std::string_view line,
-                          std::span<std::string_view> tokens) {
+int split_tokens(int token_limit, int byte_limit, std::string_view line,
+                 std::span<std::string_view> tokens) {
     int count = 0;
     int bytes = 0;
     std::size_t pos = 0;
@@ -80,29 +80,46 @@ std::int16_t split_tokens(int token_limit, int byte_limit, std::string_view line
             ++pos;
         }
         if (ends_line(at(pos))) {
-            return static_cast<std::int16_t>(count);
+            return count;
         }
         ++count;
         if (count > token_limit) {
-            return static_cast<std::int16_t>(token_limit);
+            return token_limit;
         }
         const std::size_t start = pos;
         while (!is_blank(at(pos)) && !ends_line(at(pos))) {
             if (bytes + 1 > byte_limit) {
-                return static_cast<std::int16_t>(count - 1);
+                return count - 1;
             }
             ++bytes;
             ++pos;
         }
         if (bytes + 1 > byte_limit) {
-            return static_cast<std::int16_t>(count - 1);
+            return count - 1;
         }
         ++bytes;
         tokens[count - 1] = line.substr(start, pos - start);
         if (ends_line(at(pos))) {
-            return static_cast<std::int16_t>(count);
+            return count;
         }
     }
+}
+
+std::string quoted(std::string_view token) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string result(1, '"');
+    for (const char c : token) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f) {
+            result += "\\x";
+            result.push_back(hex[byte >> 4]);
+            result.push_back(hex[byte & 0xf]);
+        } else {
+            result.push_back(c);
+        }
+    }
+    result.push_back('"');
+    return result;
 }
 
 bool read_double_prefix(std::string_view token, double& value) {
@@ -163,5 +180,6 @@ bool read_int32_prefix(std::string_view token, std::int32_t& value, bool& out_of
 bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of_range) {
     return read_integer_prefix(token, value, out_of_range);
 }
+
 
 }  // namespace eqsim

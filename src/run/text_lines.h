@@ -6,11 +6,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 
 namespace eqsim {
+
+// Closes a file when its handle goes out of scope.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 enum class LineStatus { line, end_of_file, read_error };
 
@@ -34,8 +41,12 @@ void skip_byte_order_mark(std::FILE* file);
 // Splits line into tokens separated by blanks and tabs, ending at a carriage return, a newline or
 // the end of the text. Returns the number of tokens stored whole: at most token_limit, and the
 // token characters plus one terminator per token never exceed byte_limit.
-std::int16_t split_tokens(int token_limit, int byte_limit, std::string_view line,
-                          std::span<std::string_view> tokens);
+int split_tokens(int token_limit, int byte_limit, std::string_view line,
+                 std::span<std::string_view> tokens);
+
+// A token as a diagnostic shows it: in double quotes, with every byte that is not printable
+// ASCII written as \xHH, so that a binary file cannot garble the user's terminal.
+std::string quoted(std::string_view token);
 
 // Formatted input of one token's leading text, as the control and data files use it.
 // Each returns false when the token has no leading number (or it does not fit the type).

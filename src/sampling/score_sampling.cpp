@@ -27,23 +27,22 @@ void build_sampling_table(int k, double lookup_scale, std::span<double> distribu
     }
 }
 
-void draw_score_counts(std::int32_t n, int k, double lookup_scale,
+void draw_score_counts(UniformRandom& random, std::int32_t n, int k, double lookup_scale,
                        std::span<const double> cumulative, std::span<const std::int32_t> lookup,
                        std::span<std::int32_t> counts) {
     for (int j = 0; j < k; ++j) {
         counts[j] = 0;
     }
-    UniformRandom generator = uniform_random;
+    UniformRandom generator = random;
     for (std::int32_t drawn = 0; drawn < n; ++drawn) {
-        const double u =
-            static_cast<double>(draw_uniform_raw(generator)) / uniform_constants::divisor;
+        const double u = static_cast<double>(draw_uniform_raw(generator)) / kDeviateDivisor;
         int j = lookup[static_cast<int>(lookup_scale * u)];
         while (u > cumulative[j]) {
             ++j;
         }
         ++counts[j];
     }
-    uniform_random = generator;
+    random = generator;
 }
 
 namespace {
@@ -51,7 +50,7 @@ namespace {
 constexpr std::int64_t largest_raw = 2147483647;
 
 double deviate_of(std::int64_t raw) {
-    return static_cast<double>(raw) / uniform_constants::divisor;
+    return static_cast<double>(raw) / kDeviateDivisor;
 }
 
 // The smallest raw value whose deviate exceeds value, or one beyond every raw value.
@@ -64,7 +63,7 @@ std::uint32_t raw_threshold(double value) {
     }
     // Start near value * (2^31 - 1) and step to the exact boundary; division is monotone, so
     // the deviates on either side of it settle the question.
-    std::int64_t raw = std::clamp(static_cast<std::int64_t>(value * uniform_constants::divisor),
+    std::int64_t raw = std::clamp(static_cast<std::int64_t>(value * kDeviateDivisor),
                                   std::int64_t{1}, largest_raw);
     while (raw < largest_raw && !(deviate_of(raw) > value)) {
         ++raw;
@@ -100,14 +99,14 @@ void build_raw_sampling_table(int k, std::span<const double> cumulative, RawSamp
     }
 }
 
-void draw_score_counts_raw(std::int32_t n, int k, const RawSamplingTable& table,
-                           std::span<std::int32_t> counts) {
+void draw_score_counts_raw(UniformRandom& random, std::int32_t n, int k,
+                           const RawSamplingTable& table, std::span<std::int32_t> counts) {
     for (int j = 0; j < k; ++j) {
         counts[j] = 0;
     }
     const std::uint32_t* thresholds = table.thresholds.data();
     const std::int32_t* start = table.start.data();
-    UniformRandom generator = uniform_random;
+    UniformRandom generator = random;
     for (std::int32_t drawn = 0; drawn < n; ++drawn) {
         const auto raw = static_cast<std::uint32_t>(draw_uniform_raw(generator));
         int j = start[raw >> RawSamplingTable::bucket_shift];
@@ -116,7 +115,7 @@ void draw_score_counts_raw(std::int32_t n, int k, const RawSamplingTable& table,
         }
         ++counts[j];
     }
-    uniform_random = generator;
+    random = generator;
 }
 
 }  // namespace eqsim

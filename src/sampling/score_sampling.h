@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "sampling/uniform_random.h"
+
 namespace eqsim {
 
 // Turns distribution (k relative frequencies) into its cumulative table in place, the last entry
@@ -14,8 +16,8 @@ namespace eqsim {
 void build_sampling_table(int k, double lookup_scale, std::span<double> distribution,
                           std::span<std::int32_t> lookup);
 
-// Draws n scores and leaves in counts[j] how many of them equal j.
-void draw_score_counts(std::int32_t n, int k, double lookup_scale,
+// Draws n scores with random and leaves in counts[j] how many of them equal j.
+void draw_score_counts(UniformRandom& random, std::int32_t n, int k, double lookup_scale,
                        std::span<const double> cumulative, std::span<const std::int32_t> lookup,
                        std::span<std::int32_t> counts);
 
@@ -34,7 +36,7 @@ struct RawSamplingTable {
 void build_raw_sampling_table(int k, std::span<const double> cumulative, RawSamplingTable& table);
 
 // Draws n scores as draw_score_counts does, leaving the same counts.
-void draw_score_counts_raw(std::int32_t n, int k, const RawSamplingTable& table,
-                           std::span<std::int32_t> counts);
+void draw_score_counts_raw(UniformRandom& random, std::int32_t n, int k,
+                           const RawSamplingTable& table, std::span<std::int32_t> counts);
 
 }  // namespace eqsim

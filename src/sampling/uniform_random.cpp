@@ -2,15 +2,15 @@
 
 namespace eqsim {
 
-void seed_uniform(std::int32_t seed) {
-    uniform_random.state = seed;
-    for (int i = 0; i < 97; ++i) {
-        congruential_step();
+void seed_uniform(UniformRandom& generator, std::int32_t seed) {
+    generator.state = seed;
+    for (int i = 0; i < kShuffleTableSize; ++i) {
+        congruential_step(generator);
     }
-    for (int slot = 0; slot < 97; ++slot) {
-        uniform_random.table[slot] = congruential_step();
+    for (int slot = 0; slot < kShuffleTableSize; ++slot) {
+        generator.table[slot] = congruential_step(generator);
     }
-    uniform_random.last = congruential_step();
+    generator.last = congruential_step(generator);
 }
 
 }  // namespace eqsim

@@ -1,44 +1,49 @@
-// The program's one source of randomness: the minimal standard congruential generator
-// (multiplier 16807, modulus 2^31 - 1) behind a 97-slot shuffle table. The state is process-wide;
-// every step is exact integer arithmetic, so a seed always gives the same deviates.
+// The simulation's source of randomness: the minimal standard congruential generator (multiplier
+// 16807, modulus 2^31 - 1; Park and Miller, "Random number generators: good ones are hard to
+// find", CACM 31, 1988) behind a 97-slot shuffle table (Bays and Durham). A generator is a plain
+// value owned by whoever runs a simulation and handed to the sampling code; nothing here is
+// shared between generators. Every step is exact integer arithmetic, so a seed always gives the
+// same deviates.
 #pragma once
 
 #include <cstdint>
 
 namespace eqsim {
 
+inline constexpr std::int32_t kGeneratorMultiplier = 16807;
+inline constexpr std::int32_t kGeneratorModulus = 2147483647;  // 2^31 - 1
+// Largest value a proper seed may have: the modulus less one (2^31 - 2).
+inline constexpr std::int32_t kLargestSeed = kGeneratorModulus - 1;
+inline constexpr int kShuffleTableSize = 97;
+// Schrage's factorisation of the modulus: m = a q + r.
+inline constexpr std::int32_t kSchrageQ = 127773;
+inline constexpr std::int32_t kSchrageR = 2836;
+// A raw value r is the deviate r / kDeviateDivisor.
+inline constexpr double kDeviateDivisor = 2147483647.0;
+inline constexpr double kDeviateReciprocal = 1.0 / kDeviateDivisor;
+
+// The generator's whole state: the congruential sequence's current value, the shuffle table and
+// the last value handed out (which picks the next slot).
 struct UniformRandom {
     std::int32_t state = 1;
-    std::int32_t table[97] = {};
+    std::int32_t table[kShuffleTableSize] = {};
     std::int32_t last = 1;
 };
-
-inline UniformRandom uniform_random;
-
-namespace uniform_constants {
-inline constexpr std::int32_t multiplier = 16807;
-inline constexpr std::int32_t modulus = 2147483647;
-inline constexpr std::int32_t schrage_q = 127773;
-inline constexpr std::int32_t schrage_r = 2836;
-inline constexpr double reciprocal = 1.0 / 2147483647.0;
-inline constexpr double divisor = 2147483647.0;
-}  // namespace uniform_constants
 
 // One step by Schrage's factorisation, exact in 32-bit arithmetic for every state, negative
 // ones and 0 included: (16807 * state) mod (2^31 - 1), represented in 1..2^31 - 1.
 inline std::int32_t congruential_step_schrage(std::int32_t state) {
-    using namespace uniform_constants;
-    const std::int32_t hi = state / schrage_q;
-    const std::int32_t lo = state % schrage_q;
-    const std::int32_t t = multiplier * lo - schrage_r * hi;
-    return t > 0 ? t : t + modulus;
+    const std::int32_t hi = state / kSchrageQ;
+    const std::int32_t lo = state % kSchrageQ;
+    const std::int32_t t = kGeneratorMultiplier * lo - kSchrageR * hi;
+    return t > 0 ? t : t + kGeneratorModulus;
 }
 
 // The same step for states in 1..2^31 - 1 (every state after the first step) by a 64-bit
 // product reduced modulo the Mersenne prime, in half the time.
 inline std::int32_t congruential_step_positive(std::int32_t state) {
-    const std::uint64_t product = static_cast<std::uint64_t>(state) *
-                                  static_cast<std::uint64_t>(uniform_constants::multiplier);
+    const std::uint64_t product =
+        static_cast<std::uint64_t>(state) * static_cast<std::uint64_t>(kGeneratorMultiplier);
     // product = high * 2^31 + low = high * (2^31 - 1) + (high + low)
     std::uint64_t residue = (product & 0x7FFFFFFFu) + (product >> 31);
     if (residue > 0x7FFFFFFFu) {
@@ -53,10 +58,6 @@ inline std::int32_t congruential_step(UniformRandom& generator) {
     generator.state =
         state > 0 ? congruential_step_positive(state) : congruential_step_schrage(state);
     return generator.state;
-}
-
-inline std::int32_t congruential_step() {
-    return congruential_step(uniform_random);
 }
 
 // The shuffle slot that a raw value selects: floor(97 * last / (2^31 - 1)), held at 96. This is
@@ -74,12 +75,13 @@ inline int shuffle_slot(std::int32_t last) {
 
 // The slot as the floating-point product selects it; the reference for shuffle_slot.
 inline int shuffle_slot_floating(std::int32_t last) {
-    const int slot =
-        static_cast<int>(static_cast<double>(last) * 97.0 * uniform_constants::reciprocal);
-    return slot > 96 ? 96 : slot;
+    const int slot = static_cast<int>(static_cast<double>(last) * 97.0 * kDeviateReciprocal);
+    return slot > kShuffleTableSize - 1 ? kShuffleTableSize - 1 : slot;
 }
 
-void seed_uniform(std::int32_t seed);
+// Starts generator from seed: 97 warm-up steps, 97 steps into the table, one more as the last
+// value. Seeds 1..2^31 - 2 are proper; others are accepted and give degenerate sequences.
+void seed_uniform(UniformRandom& generator, std::int32_t seed);
 
 // The next raw value of generator's shuffled sequence, in 1..2147483646 for a proper seed. Hot
 // loops run a local copy of the generator, which their own stores cannot alias.
@@ -90,13 +92,9 @@ inline std::int32_t draw_uniform_raw(UniformRandom& generator) {
     return generator.last;
 }
 
-inline std::int32_t draw_uniform_raw() {
-    return draw_uniform_raw(uniform_random);
-}
-
 // The next deviate, in (0, 1].
-inline double draw_uniform() {
-    return static_cast<double>(draw_uniform_raw()) / uniform_constants::divisor;
+inline double draw_uniform(UniformRandom& generator) {
+    return static_cast<double>(draw_uniform_raw(generator)) / kDeviateDivisor;
 }
 
 }  // namespace eqsim

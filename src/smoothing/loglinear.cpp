@@ -4,10 +4,9 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
-#include <new>
-#include <stdexcept>
 
 #include "equating/equipercentile.h"
+#include "numeric/storage.h"
 
 namespace eqsim {
 
@@ -25,10 +24,6 @@ constexpr double kCoefficientFloor = 2.0 * 1000000.0 * std::numeric_limits<doubl
 
 std::size_t size_of(int count) {
     return static_cast<std::size_t>(count);
-}
-
-bool holds(std::span<const double> values, int count) {
-    return count >= 1 && values.size() >= size_of(count);
 }
 
 double dot(std::span<const double> a, std::span<const double> b, int n) {
@@ -144,7 +139,7 @@ double largest_relative_change(std::span<const double> coefficients, std::span<d
     return largest;
 }
 
-std::int32_t run_newton_iterations(LogLinearFit& fit) {
+bool run_newton_iterations(LogLinearFit& fit, LogLinearOutcome& outcome) {
     const int k = fit.score_count;
     const int p = fit.parameter_count;
 
@@ -163,9 +158,10 @@ std::int32_t run_newton_iterations(LogLinearFit& fit) {
         weights[i] = response[i] > kLogFloor ? std::exp(response[i]) : 0.0;
     }
     if (!solve_weighted_least_squares(k, p, design, response, weights, fit.coefficients)) {
-        return -1;
+        return false;
     }
     update_fit(fit, response);
+    outcome.deviance = fit.deviance;
 
     std::copy_n(fit.coefficients.begin(), p, previous.begin());
     double previous_deviance = fit.deviance;
@@ -173,6 +169,7 @@ std::int32_t run_newton_iterations(LogLinearFit& fit) {
     bool converged = false;
     while (!converged && r < kMaxIterations) {
         ++r;
+        outcome.iterations = r;
         for (int i = 0; i < k; ++i) {
             const double m = fit.fitted[i];
             if (m != 0.0) {
@@ -181,9 +178,10 @@ std::int32_t run_newton_iterations(LogLinearFit& fit) {
             weights[i] = m;
         }
         if (!solve_weighted_least_squares(k, p, design, response, weights, fit.coefficients)) {
-            return -1;
+            return false;
         }
         update_fit(fit, response);
+        outcome.deviance = fit.deviance;
 
         if (std::fabs(fit.deviance - previous_deviance) < kDevianceTolerance) {
             converged = true;
@@ -193,7 +191,8 @@ std::int32_t run_newton_iterations(LogLinearFit& fit) {
         }
     }
     // A fit that used every iteration is not trusted, even if the last one met the test.
-    return fit.deviance >= 0.0 && r < kMaxIterations ? r : -r;
+    outcome.converged = converged && fit.deviance >= 0.0 && r < kMaxIterations;
+    return true;
 }
 
 }  // namespace
@@ -207,19 +206,23 @@ std::int16_t loglinear_degree(double smoothing) {
     return static_cast<std::int16_t>(std::trunc(std::clamp(smoothing, kLowest, kHighest)));
 }
 
-int equate_presmoothed(int kx, int ky, double nx, double ny, std::span<const double> rx,
-                       std::span<const double> ry, std::int16_t qx, std::int16_t qy,
-                       std::span<double> equated) {
-    if (!holds(rx, kx) || !holds(ry, ky) || equated.size() < size_of(kx)) {
-        return 0;
+bool equate_presmoothed(const SamplePair& samples, int qx, int qy, std::span<double> equated) {
+    const std::span<const double> rx = samples.new_relative;
+    const std::span<const double> ry = samples.old_relative;
+    const int kx = static_cast<int>(rx.size());
+    const int ky = static_cast<int>(ry.size());
+    const double nx = samples.new_size;
+    const double ny = samples.old_size;
+    if (kx < 1 || ky < 1 || equated.size() < rx.size()) {
+        return false;
     }
     // Capped in int: the degrees can never wrap.
-    const int degree_x = std::min<int>(qx, kx - 1);
-    const int degree_y = std::min<int>(qy, ky - 1);
+    const int degree_x = std::min(qx, kx - 1);
+    const int degree_y = std::min(qy, ky - 1);
     if (degree_x < 1 || degree_y < 1) {
-        return 0;
+        return false;
     }
-    try {
+    return with_storage([&] {
         const std::size_t m = size_of(std::max(kx, ky));
         std::vector<double> block(6 * m);
         const std::span<double> all(block);
@@ -231,41 +234,44 @@ int equate_presmoothed(int kx, int ky, double nx, double ny, std::span<const dou
         for (std::size_t i = 0; i < m; ++i) {
             scores[i] = static_cast<double>(i);
         }
-        double deviance = 0.0;
+        LogLinearOutcome outcome;
 
         for (int i = 0; i < kx; ++i) {
             observed[i] = nx * rx[i];
         }
-        if (fit_loglinear(kx, degree_x, scores, observed, fitted_x, deviance, coefficients) ==
-            kLogLinearFailed) {
-            return 0;
+        if (!fit_loglinear(kx, degree_x, scores, observed, fitted_x, coefficients, outcome)) {
+            return false;
         }
         for (int i = 0; i < ky; ++i) {
             observed[i] = ny * ry[i];
         }
-        if (fit_loglinear(ky, degree_y, scores, observed, fitted_y, deviance, coefficients) ==
-            kLogLinearFailed) {
-            return 0;
+        if (!fit_loglinear(ky, degree_y, scores, observed, fitted_y, coefficients, outcome)) {
+            return false;
         }
         // Non-converged fits are equated as they stand; only a missing fit is a failure.
         equipercentile_equate(kx, ky, 0.0, 1.0, fitted_x, fitted_y, kUniformMass, equated);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    } catch (const std::length_error&) {
-        return 0;
-    }
-    return 1;
+        return true;
+    });
 }
 
-int fit_loglinear(int k, int q, std::span<const double> scores, std::span<const double> observed,
-                  std::span<double> fitted, double& deviance_out, std::span<double> coefficients) {
+bool fit_loglinear(int k, int q, std::span<const double> scores, std::span<const double> observed,
+                   std::span<double> fitted, std::span<double> coefficients,
+                   LogLinearOutcome& outcome) {
+    outcome = LogLinearOutcome{};
     if (!holds(observed, k) || fitted.size() < size_of(k) || q < 1 ||
         coefficients.size() < size_of(q) + 1) {
-        return kLogLinearFailed;
+        return false;
     }
     std::unique_ptr<BasisColumns> basis;
-    if (build_orthonormal_basis(q, k, scores, basis) != 0) {
-        return kLogLinearFailed;
+    if (!build_orthonormal_basis(q, k, scores, basis)) {
+        return false;
+    }
+    if (q >= k - 1) {
+        // The saturated model reproduces the observed frequencies exactly.
+        std::copy_n(observed.begin(), k, fitted.begin());
+        outcome.saturated = true;
+        outcome.converged = true;
+        return true;
     }
     LogLinearFit fit;
     fit.score_count = k;
@@ -273,47 +279,31 @@ int fit_loglinear(int k, int q, std::span<const double> scores, std::span<const 
     fit.coefficients = coefficients;
     fit.observed = observed;
     fit.fitted = fitted;
-    int outcome = kLogLinearSaturated;
-    if (q < k - 1) {
-        fit.basis = std::span<const std::span<const double>>(basis->columns).subspan(1);
-        outcome = iterate_loglinear(fit);
-        if (!fit.fitted_written) {
-            outcome = kLogLinearFailed;
-        }
-    } else {
-        // The saturated model reproduces the observed frequencies exactly.
-        std::copy_n(observed.begin(), k, fitted.begin());
-        fit.deviance = 0.0;
-    }
-    release_basis(q, basis);
-    deviance_out = fit.deviance;
-    return outcome;
+    fit.basis = std::span<const std::span<const double>>(basis->columns).subspan(1);
+    iterate_loglinear(fit, outcome);
+    // Only a fit that never wrote its fitted frequencies has nothing to equate; one whose later
+    // solve failed is equated as it stands.
+    return fit.fitted_written;
 }
 
-std::int32_t iterate_loglinear(LogLinearFit& fit) {
+bool iterate_loglinear(LogLinearFit& fit, LogLinearOutcome& outcome) {
     fit.fitted_written = false;
     const int k = fit.score_count;
     const int p = fit.parameter_count;
     if (k < 1 || p < 1 || fit.basis.size() != size_of(p - 1) || fit.observed.size() < size_of(k) ||
         fit.fitted.size() < size_of(k) || fit.coefficients.size() < size_of(p)) {
-        return -1;
+        return false;
     }
-    try {
-        return run_newton_iterations(fit);
-    } catch (const std::bad_alloc&) {
-        return -1;
-    } catch (const std::length_error&) {
-        return -1;
-    }
+    return with_storage([&] { return run_newton_iterations(fit, outcome); });
 }
 
-int build_orthonormal_basis(int q, int n, std::span<const double> scores,
-                            std::unique_ptr<BasisColumns>& columns_out) {
+bool build_orthonormal_basis(int q, int n, std::span<const double> scores,
+                             std::unique_ptr<BasisColumns>& columns_out) {
     columns_out.reset();
     if (q < 1 || !holds(scores, n)) {
-        return 1;
+        return false;
     }
-    try {
+    return with_storage([&] {
         auto basis = std::make_unique<BasisColumns>();
         std::vector<double> squares(size_of(q) + 1);
         basis->block.resize(size_of(n) * (size_of(q) + 1));
@@ -324,22 +314,14 @@ int build_orthonormal_basis(int q, int n, std::span<const double> scores,
             basis->columns.push_back(block.subspan(size_of(j) * size_of(n), size_of(n)));
         }
         columns_out = std::move(basis);
-    } catch (const std::bad_alloc&) {
-        return 1;
-    } catch (const std::length_error&) {
-        return 1;
-    }
-    return 0;
-}
-
-void release_basis(int, std::unique_ptr<BasisColumns>& columns) {
-    columns.reset();
+        return true;
+    });
 }
 
 bool solve_weighted_least_squares(int n, int p, std::span<const std::span<const double>> design,
                                   std::span<const double> response, std::span<const double> weights,
                                   std::span<double> coefficients) {
-    try {
+    return with_storage([&] {
         std::vector<double> block(size_of(p) * size_of(p));
         std::vector<std::span<double>> rows(size_of(p));
         std::vector<double> scratch(size_of(n));
@@ -355,19 +337,15 @@ bool solve_weighted_least_squares(int n, int p, std::span<const std::span<const 
                 rows[j][i] = dot(scratch, design[i], n);
             }
         }
-        if (cholesky_factor(rows, p) != 0) {
+        if (int failed_row = 0; !cholesky_factor(rows, p, failed_row)) {
             return false;
         }
         cholesky_solve(rows, p, coefficients);
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
-    return true;
+        return true;
+    });
 }
 
-int cholesky_factor(std::span<const std::span<double>> rows, int p) {
+bool cholesky_factor(std::span<const std::span<double>> rows, int p, int& failed_row) {
     for (int i = 0; i < p; ++i) {
         const std::span<double> row = rows[i];
         for (int j = 0; j < i; ++j) {
@@ -375,11 +353,12 @@ int cholesky_factor(std::span<const std::span<double>> rows, int p) {
         }
         const double d = row[i] - dot(row, row, i);
         if (d <= 0.0) {
-            return i + 1;
+            failed_row = i + 1;
+            return false;
         }
         row[i] = std::sqrt(d);
     }
-    return 0;
+    return true;
 }
 
 void cholesky_solve(std::span<const std::span<double>> rows, int p, std::span<double> b) {

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
 
 #include "smoothing/spline.h"
 
@@ -16,84 +15,58 @@ constexpr double kCountFloor = 1e-9;
 // Probabilities below this are treated as zero by the standard error.
 constexpr double kTinyProbability = 1e-9;
 
-// Both forms need two score points: the inverse works on the piece between two of them.
-bool arguments_fit(int new_low, int new_high, int old_low, int old_high,
-                   std::span<const double> new_rel, std::span<const double> old_rel,
-                   std::span<const std::span<double>> outputs,
-                   std::span<const double> smoothing_values, int count) {
-    if (new_low < 0 || old_low < 0 || new_high <= new_low || old_high <= old_low || count < 1) {
-        return false;
-    }
-    const auto needs = [](int high) { return static_cast<std::size_t>(high) + 1; };
-    if (new_rel.size() < needs(new_high) || old_rel.size() < needs(old_high)) {
-        return false;
-    }
-    const auto listed = static_cast<std::size_t>(count);
-    if (outputs.size() < listed || smoothing_values.size() < listed) {
-        return false;
-    }
-    for (std::size_t i = 0; i < listed; ++i) {
-        if (outputs[i].size() < needs(new_high)) {
+Status method_failed(const char* why) {
+    return Status::error(Status::Code::method_failed, std::string("post-smoothing: ") + why);
+}
+
+Status no_vectors() {
+    return Status::error(Status::Code::vector_storage, kVectorStorageFailure);
+}
+
+bool all_held(std::initializer_list<const DVector*> vectors) {
+    for (const DVector* v : vectors) {
+        if (v->empty()) {
             return false;
         }
     }
     return true;
 }
 
-DVector sample_counts(double size, std::span<const double> rel, int low, int k) {
+DVector sample_counts(double size, std::span<const double> rel) {
+    const int k = static_cast<int>(rel.size());
     DVector counts = dvector(0, k - 1);
-    for (int x = 0; x < k; ++x) {
-        counts[x] = size * rel[static_cast<std::size_t>(low + x)];
+    if (!counts.empty()) {
+        for (int x = 0; x < k; ++x) {
+            counts[x] = size * rel[static_cast<std::size_t>(x)];
+        }
     }
     return counts;
 }
 
 DVector score_values(int k) {
     DVector values = dvector(0, k - 1);
-    for (int x = 0; x < k; ++x) {
-        values[x] = static_cast<double>(x);
+    if (!values.empty()) {
+        for (int x = 0; x < k; ++x) {
+            values[x] = static_cast<double>(x);
+        }
     }
     return values;
 }
 
-// The tables of one form after its counts are cumulated.
-struct FormTables {
-    DVector proportions;
-    DVector cumulative;
-    DVector ranks;
-    double total = 0.0;
-};
-
-FormTables tabulate_form(DVector& counts, int k) {
-    FormTables tables{dvector(0, k - 1), dvector(0, k - 1), dvector(0, k - 1), 0.0};
-    cumulate_counts(counts, tables.proportions, tables.cumulative, tables.ranks, tables.total, k);
-    return tables;
+bool take_tables(int k, FormTables& tables) {
+    tables.k = k;
+    tables.proportions = dvector(0, k - 1);
+    tables.cumulative = dvector(0, k - 1);
+    tables.ranks = dvector(0, k - 1);
+    return all_held({&tables.proportions, &tables.cumulative, &tables.ranks});
 }
 
-// One direction's unsmoothed equivalents, their standard errors and its fitting range.
-struct Equivalents {
-    DVector e;
-    DVector se;
-    FittingRange range{};
-};
-
-Equivalents equivalents_between(const FormTables& source, const FormTables& target,
-                                const DVector& target_values, int source_k, int target_k,
-                                double tail_cut) {
-    Equivalents out{dvector(0, source_k - 1), dvector(0, source_k - 1), {}};
-    equate_with_errors(source.ranks, target_values, target.proportions, target.cumulative,
-                       source.total, target.total, source_k, target_k, out.e, out.se, tail_cut,
-                       out.range.lowest, out.range.excluded_top);
-    return out;
-}
-
-// Coefficients of one direction's function over a form's whole score range.
-struct Cubic {
-    DVector a, b, c, d;
-};
-
-Cubic take_cubic(int k) {
-    return Cubic{dvector(0, k - 1), dvector(0, k - 1), dvector(0, k - 1), dvector(0, k - 1)};
+bool take_equivalents(int source_k, int target_k, Equivalents& out) {
+    out.source_k = source_k;
+    out.target_k = target_k;
+    out.e = dvector(0, source_k - 1);
+    out.se = dvector(0, source_k - 1);
+    return all_held({&out.e, &out.se});
 }
 
 int lowest_in_range(const DVector& ranks, int k, double tail_cut) {
@@ -122,34 +95,46 @@ int first_reaching(const DVector& cumulative, int k, double rank) {
     return u;
 }
 
-// Fits one direction and returns the slopes of its lower and upper extension lines, which run
-// from (-0.5, -0.5) to the first fitted point and from the last to (k-0.5, target_k-0.5).
-void fit_direction(const DVector& values, const DVector& e, const DVector& se, int k, int target_k,
-                   FittingRange range, double smoothing, Cubic& cubic, double& low_slope,
-                   double& high_slope) {
-    const int lo = range.lowest;
-    const int hi = k - 1 - range.excluded_top;
-    fit_smoothing_spline(lo, hi, values, e, se, smoothing, cubic.a, cubic.b, cubic.c, cubic.d);
-    low_slope = (cubic.a[lo] + 0.5) / (static_cast<double>(lo) + 0.5);
-    high_slope = ((static_cast<double>(target_k - 1) + 0.5) - cubic.a[hi]) /
-                 (static_cast<double>(range.excluded_top) + 0.5);
+int highest_in_range(const Equivalents& eq) {
+    return eq.source_k - 1 - eq.range.excluded_top;
 }
 
-void extend_by_lines(Cubic& cubic, int k, FittingRange range, double low_slope, double high_slope) {
-    const int lo = range.lowest;
-    const int hi = k - 1 - range.excluded_top;
+// The slopes of one direction's extension lines, which run from (-0.5, -0.5) to the first fitted
+// point and from the last to (k-0.5, target_k-0.5).
+struct ExtensionSlopes {
+    double low;
+    double high;
+};
+
+// Fits one direction through its fitting range and returns the slopes of its extension lines.
+bool fit_direction(const Equivalents& eq, const DVector& values, double smoothing,
+                   CubicPieces& cubic, ExtensionSlopes& slopes) {
+    const int lo = eq.range.lowest;
+    const int hi = highest_in_range(eq);
+    if (!fit_smoothing_spline(SplinePoints{lo, hi, values, eq.e, eq.se}, smoothing, cubic)) {
+        return false;
+    }
+    slopes.low = (cubic.a[lo] + 0.5) / (static_cast<double>(lo) + 0.5);
+    slopes.high = ((static_cast<double>(eq.target_k - 1) + 0.5) - cubic.a[hi]) /
+                  (static_cast<double>(eq.range.excluded_top) + 0.5);
+    return true;
+}
+
+void extend_by_lines(const Equivalents& eq, const ExtensionSlopes& slopes, CubicPieces& cubic) {
+    const int lo = eq.range.lowest;
+    const int hi = highest_in_range(eq);
     for (int x = lo - 1; x >= 0; --x) {
-        cubic.a[x] = cubic.a[x + 1] - low_slope;
-        cubic.b[x] = low_slope;
+        cubic.a[x] = cubic.a[x + 1] - slopes.low;
+        cubic.b[x] = slopes.low;
         cubic.c[x] = 0.0;
         cubic.d[x] = 0.0;
     }
-    cubic.b[hi] = high_slope;
+    cubic.b[hi] = slopes.high;
     cubic.c[hi] = 0.0;
     cubic.d[hi] = 0.0;
-    for (int x = hi + 1; x <= k - 1; ++x) {
-        cubic.a[x] = cubic.a[x - 1] + high_slope;
-        cubic.b[x] = high_slope;
+    for (int x = hi + 1; x <= eq.source_k - 1; ++x) {
+        cubic.a[x] = cubic.a[x - 1] + slopes.high;
+        cubic.b[x] = slopes.high;
         cubic.c[x] = 0.0;
         cubic.d[x] = 0.0;
     }
@@ -171,13 +156,14 @@ int covering_piece(const DVector& knots, int ky, double score) {
     return k;
 }
 
-// The old-form score at which the old-to-new function takes the value score: linear between
+// The old-form score at which the old-to-new function q takes the value score: linear between
 // knots, refined on the cubic piece when it lies inside the fitted range.
-double invert_old_to_new(const Cubic& q, int ky, FittingRange old_range, double score) {
+double invert_old_to_new(const CubicPieces& q, const Equivalents& to_new, double score) {
+    const int ky = to_new.source_k;
     const int k = covering_piece(q.a, ky, score);
     double t = (score - q.a[k - 1]) / (q.a[k] - q.a[k - 1]);
-    const int hi_old = ky - 1 - old_range.excluded_top;
-    if (old_range.lowest < k && k <= hi_old && q.a[k - 1] < score && score < q.a[k]) {
+    if (to_new.range.lowest < k && k <= highest_in_range(to_new) && q.a[k - 1] < score &&
+        score < q.a[k]) {
         t = invert_cubic_segment(q.a[k - 1], q.b[k - 1], q.c[k - 1], q.d[k - 1], score, t);
     }
     return t + static_cast<double>(k - 1);
@@ -185,94 +171,90 @@ double invert_old_to_new(const Cubic& q, int ky, FittingRange old_range, double 
 
 }  // namespace
 
-std::int16_t postsmooth_equate(int new_low, int new_high, int old_low, int old_high,
-                               double new_size, double old_size, std::span<const double> new_rel,
-                               std::span<const double> old_rel,
-                               std::span<const std::span<double>> outputs,
-                               std::span<const double> smoothing_values, int count,
-                               double tail_cut) {
-    if (!arguments_fit(new_low, new_high, old_low, old_high, new_rel, old_rel, outputs,
-                       smoothing_values, count)) {
-        return 1;
+Status postsmooth_equate(const SamplePair& samples, double smoothing, double tail_cut,
+                         std::span<double> equated) {
+    const int kx = static_cast<int>(samples.new_relative.size());
+    const int ky = static_cast<int>(samples.old_relative.size());
+    // Both forms need two score points: the inverse works on the piece between two of them.
+    if (kx < 2 || ky < 2 || equated.size() < samples.new_relative.size()) {
+        return method_failed("each form needs two score points and room for its scores");
     }
-    const int kx = new_high - new_low + 1;
-    const int ky = old_high - old_low + 1;
-    DVector new_counts = sample_counts(new_size, new_rel, new_low, kx);
-    DVector old_counts = sample_counts(old_size, old_rel, old_low, ky);
-    return postsmooth_counts(kx, ky, new_counts, old_counts, outputs, new_low, smoothing_values,
-                             count, tail_cut);
+    DVector new_counts = sample_counts(samples.new_size, samples.new_relative);
+    DVector old_counts = sample_counts(samples.old_size, samples.old_relative);
+    if (!all_held({&new_counts, &old_counts})) {
+        return no_vectors();
+    }
+    return postsmooth_counts(new_counts, kx, old_counts, ky, smoothing, tail_cut, equated);
 }
 
-std::int16_t postsmooth_counts(int kx, int ky, DVector& new_counts, DVector& old_counts,
-                               std::span<const std::span<double>> outputs, int output_low,
-                               std::span<const double> smoothing_values, int count,
-                               double tail_cut) noexcept {
-    FormTables new_form = tabulate_form(new_counts, kx);
-    FormTables old_form = tabulate_form(old_counts, ky);
+Status postsmooth_counts(DVector& new_counts, int kx, DVector& old_counts, int ky, double smoothing,
+                         double tail_cut, std::span<double> equated) noexcept {
+    FormTables new_form;
+    FormTables old_form;
     const DVector new_values = score_values(kx);
     const DVector old_values = score_values(ky);
-
-    const Equivalents to_old =
-        equivalents_between(new_form, old_form, old_values, kx, ky, tail_cut);
-    const Equivalents to_new =
-        equivalents_between(old_form, new_form, new_values, ky, kx, tail_cut);
+    Equivalents to_old;
+    Equivalents to_new;
+    if (!take_tables(kx, new_form) || !take_tables(ky, old_form) ||
+        !all_held({&new_values, &old_values}) || !take_equivalents(kx, ky, to_old) ||
+        !take_equivalents(ky, kx, to_new)) {
+        return no_vectors();
+    }
+    cumulate_counts(new_counts, kx, new_form);
+    cumulate_counts(old_counts, ky, old_form);
+    equate_with_errors(new_form, old_form, old_values, tail_cut, to_old);
+    equate_with_errors(old_form, new_form, new_values, tail_cut, to_new);
 
     // A tail cut this wide leaves nothing to fit through.
-    if (to_old.range.lowest > kx - 1 - to_old.range.excluded_top ||
-        to_new.range.lowest > ky - 1 - to_new.range.excluded_top) {
-        return 1;
+    if (to_old.range.lowest > highest_in_range(to_old) ||
+        to_new.range.lowest > highest_in_range(to_new)) {
+        return method_failed("the tail cut leaves no score to fit through");
     }
-    for (int i = 0; i < count; ++i) {
-        const auto index = static_cast<std::size_t>(i);
-        smooth_and_average(kx, ky, new_values, old_values, to_old.e, to_old.se, to_old.range,
-                           to_new.e, to_new.se, to_new.range, smoothing_values[index],
-                           outputs[index].subspan(static_cast<std::size_t>(output_low),
-                                                  static_cast<std::size_t>(kx)));
+    if (!smooth_and_average(to_old, to_new, new_values, old_values, smoothing,
+                            equated.first(static_cast<std::size_t>(kx)))) {
+        return no_vectors();
     }
-    return 0;
+    return Status::ok();
 }
 
-void cumulate_counts(DVector& counts, DVector& proportions, DVector& cumulative, DVector& ranks,
-                     double& total, int k) noexcept {
-    total = 0.0;
+void cumulate_counts(DVector& counts, int k, FormTables& tables) noexcept {
+    double total = 0.0;
     for (int x = 0; x < k; ++x) {
         counts[x] = counts[x] + kCountFloor;
         total = total + counts[x];
     }
+    tables.total = total;
     for (int x = 0; x < k; ++x) {
-        proportions[x] = counts[x] / total;
+        tables.proportions[x] = counts[x] / total;
     }
-    cumulative[0] = proportions[0];
-    ranks[0] = 0.5 * proportions[0];
+    tables.cumulative[0] = tables.proportions[0];
+    tables.ranks[0] = 0.5 * tables.proportions[0];
     for (int x = 1; x < k; ++x) {
-        cumulative[x] = cumulative[x - 1] + proportions[x];
-        ranks[x] = cumulative[x - 1] + 0.5 * proportions[x];
+        tables.cumulative[x] = tables.cumulative[x - 1] + tables.proportions[x];
+        tables.ranks[x] = tables.cumulative[x - 1] + 0.5 * tables.proportions[x];
     }
 }
 
-void equate_with_errors(const DVector& source_ranks, const DVector& target_values,
-                        const DVector& target_proportions, const DVector& target_cumulative,
-                        double source_total, double target_total, int source_k, int target_k,
-                        DVector& e, DVector& se, double tail_cut, int& lowest,
-                        int& excluded_top) noexcept {
-    lowest = lowest_in_range(source_ranks, source_k, tail_cut);
-    excluded_top = count_excluded_top(source_ranks, source_k, tail_cut);
-    for (int x = 0; x < source_k; ++x) {
-        const double rank = source_ranks[x];
-        const int u = first_reaching(target_cumulative, target_k, rank);
+void equate_with_errors(const FormTables& source, const FormTables& target,
+                        const DVector& target_values, double tail_cut, Equivalents& out) noexcept {
+    out.range.lowest = lowest_in_range(source.ranks, source.k, tail_cut);
+    out.range.excluded_top = count_excluded_top(source.ranks, source.k, tail_cut);
+    for (int x = 0; x < source.k; ++x) {
+        const double rank = source.ranks[x];
+        const int u = first_reaching(target.cumulative, target.k, rank);
         if (u > 0) {
-            e[x] = (target_values[u] - 0.5) +
-                   (rank - target_cumulative[u - 1]) / target_proportions[u];
+            out.e[x] = (target_values[u] - 0.5) +
+                       (rank - target.cumulative[u - 1]) / target.proportions[u];
         } else {
-            e[x] = -0.5 + rank / target_proportions[0];
+            out.e[x] = -0.5 + rank / target.proportions[0];
         }
-        equating_standard_error(rank, target_proportions[u], target_cumulative[u], source_total,
-                                target_total, se[x]);
+        out.se[x] = equating_standard_error(rank, target.proportions[u], target.cumulative[u],
+                                            source.total, target.total);
     }
 }
 
-void equating_standard_error(double P, double g, double G, double source_total, double target_total,
-                             double& se) noexcept {
+double equating_standard_error(double P, double g, double G, double source_total,
+                               double target_total) noexcept {
     const double p = P < kTinyProbability ? 1.0 / (2.0 * source_total) : P;
     const double gamma = g < kTinyProbability ? 1.0 / (2.0 * target_total) : g;
     double variance =
@@ -287,27 +269,31 @@ void equating_standard_error(double P, double g, double G, double source_total, 
     if (variance < 0.0) {
         variance = 0.0;
     }
-    se = std::sqrt(variance);
+    return std::sqrt(variance);
 }
 
-void smooth_and_average(int kx, int ky, const DVector& new_values, const DVector& old_values,
-                        const DVector& e_new, const DVector& se_new, FittingRange new_range,
-                        const DVector& e_old, const DVector& se_old, FittingRange old_range,
-                        double smoothing, std::span<double> equated) noexcept {
-    Cubic s = take_cubic(kx);
-    Cubic q = take_cubic(ky);
-    double m_low = 0.0;
-    double m_high = 0.0;
-    fit_direction(new_values, e_new, se_new, kx, ky, new_range, smoothing, s, m_low, m_high);
-    double q_low = 0.0;
-    double q_high = 0.0;
-    fit_direction(old_values, e_old, se_old, ky, kx, old_range, smoothing, q, q_low, q_high);
-    extend_by_lines(s, kx, new_range, m_low, m_high);
-    extend_by_lines(q, ky, old_range, q_low, q_high);
+bool smooth_and_average(const Equivalents& to_old, const Equivalents& to_new,
+                        const DVector& new_values, const DVector& old_values, double smoothing,
+                        std::span<double> equated) noexcept {
+    const int kx = to_old.source_k;
+    CubicPieces s = cubic_pieces(0, kx - 1);
+    CubicPieces q = cubic_pieces(0, to_new.source_k - 1);
+    if (!holds_storage(s) || !holds_storage(q)) {
+        return false;
+    }
+    ExtensionSlopes s_slopes{};
+    ExtensionSlopes q_slopes{};
+    if (!fit_direction(to_old, new_values, smoothing, s, s_slopes) ||
+        !fit_direction(to_new, old_values, smoothing, q, q_slopes)) {
+        return false;
+    }
+    extend_by_lines(to_old, s_slopes, s);
+    extend_by_lines(to_new, q_slopes, q);
     for (int x = 0; x < kx; ++x) {
-        const double inverse = invert_old_to_new(q, ky, old_range, static_cast<double>(x));
+        const double inverse = invert_old_to_new(q, to_new, static_cast<double>(x));
         equated[static_cast<std::size_t>(x)] = 0.5 * (inverse + s.a[x]);
     }
+    return true;
 }
 
 }  // namespace eqsim

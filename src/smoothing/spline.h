@@ -7,16 +7,34 @@
 
 namespace eqsim {
 
-// Fits points lo..hi (x strictly increasing, dy >= 0 the standard deviation of each y; dy = 0
-// pins the point). smoothing is per interval: the residual level allowed is (hi - lo) times it,
-// and 0 or below gives the interpolating natural spline. On x[i]..x[i+1] the result is
-// a[i] + b[i]t + c[i]t^2 + d[i]t^3 with t = x - x[i]. Writes a and c over lo..hi (c is 0 at
-// both ends) and b and d over lo..hi-1; nothing outside lo..hi is read or written.
-// Always returns coefficients: non-finite data gives non-finite coefficients, never a hang.
-// An empty range (hi < lo) writes nothing.
-void fit_smoothing_spline(int lo, int hi, const DVector& x, const DVector& y, const DVector& dy,
-                          double smoothing, DVector& a, DVector& b, DVector& c,
-                          DVector& d) noexcept;
+// The points a spline is fitted through: x strictly increasing, y the values, dy >= 0 the
+// standard deviation of each value (0 pins the point), all over lo..hi.
+struct SplinePoints {
+    int lo;
+    int hi;
+    const DVector& x;
+    const DVector& y;
+    const DVector& dy;
+};
+
+// A piecewise cubic: on x[i]..x[i+1] its value is a[i] + b[i]t + c[i]t^2 + d[i]t^3 with
+// t = x - x[i].
+struct CubicPieces {
+    DVector a, b, c, d;
+};
+
+// Four vectors over low..high; empty ones when the storage cannot be had.
+CubicPieces cubic_pieces(int low, int high) noexcept;
+
+// True when every vector of pieces holds storage.
+bool holds_storage(const CubicPieces& pieces) noexcept;
+
+// Fits the points. smoothing is per interval: the residual level allowed is (hi - lo) times it,
+// and 0 or below gives the interpolating natural spline. Writes a and c over lo..hi (c is 0 at
+// both ends) and b and d over lo..hi-1 of out; nothing outside lo..hi is read or written.
+// Non-finite data gives non-finite coefficients, never a hang. An empty range (hi < lo) writes
+// nothing. False, writing nothing, when the fit's working storage cannot be had.
+bool fit_smoothing_spline(const SplinePoints& points, double smoothing, CubicPieces& out) noexcept;
 
 // The piece a + b t + c t^2 + d t^3 less target.
 double cubic_segment_value(double a, double b, double c, double d, double target,

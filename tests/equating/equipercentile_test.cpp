@@ -43,6 +43,9 @@ TEST(EquipercentileEquate, IdenticalDistributionsMapToThemselves) {
     }
 }
 
+// The expected bits were recorded from this code once its reports agreed byte for byte with an
+// independent model of the program written from the method's description; a change in the order
+// of the arithmetic shows here as a changed last bit.
 TEST(EquipercentileEquate, MatchesReferenceBits) {
     // Samples of 127 and 64 with zeros inside both: both forms get the mass.
     const double cx[] = {0, 2, 5, 9, 14, 20, 23, 19, 15, 9, 6, 3, 0, 1, 1};
@@ -57,7 +60,7 @@ TEST(EquipercentileEquate, MatchesReferenceBits) {
     }
     const std::vector<double> rx_before = rx;
     std::vector<double> equated(15);
-    ASSERT_EQ(equate_unsmoothed(15, 9, rx, ry, equated), 1);
+    ASSERT_TRUE(equate_unsmoothed(15, 9, rx, ry, equated));
     const double expected[] = {-0x1.ffff70d5d61d1p-2, 0x1.0233488a77100p-8, 0x1.a24493fdd055cp-1,
                                0x1.9972e5cdd85a5p+0,  0x1.2972e4df3c5ddp+1, 0x1.8679402121eacp+1,
                                0x1.e7efde36429d4p+1,  0x1.1e4c9850775d9p+2, 0x1.4b6c2c40a2236p+2,
@@ -162,8 +165,8 @@ TEST(EquipercentileInversion, StaysInsideTablesWithNaN) {
 TEST(EquipercentileUnsmoothed, RefusesArraysShorterThanTheirCounts) {
     const std::vector<double> dist{0.5, 0.5};
     std::vector<double> equated{7.0, 7.0, 7.0};
-    EXPECT_EQ(equate_unsmoothed(3, 2, dist, dist, equated), 0);
-    EXPECT_EQ(equate_unsmoothed(2, 2, dist, dist, std::span<double>(equated).first(1)), 0);
+    EXPECT_FALSE(equate_unsmoothed(3, 2, dist, dist, equated));
+    EXPECT_FALSE(equate_unsmoothed(2, 2, dist, dist, std::span<double>(equated).first(1)));
     EXPECT_EQ(equated[0], 7.0);
 }
 

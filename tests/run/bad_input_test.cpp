@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/program_messages.h"
 #include "support/temp_dir.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -39,10 +40,10 @@ using testing::TempDir;
 
 constexpr auto time_limit = std::chrono::seconds(10);
 
-const std::string usage_error = "Must specify control file on command line.\n";
-const std::string control_error = "Error reading control file.\n";
-const std::string smoothing_error = "Invalid parameter for smoothing.\n";
-const std::string simulation_error = "Error in reading data or computing simulation";
+const std::string& usage_error = testing::kUsageMessage;
+const std::string& control_error = testing::kControlMessage;
+const std::string& smoothing_error = testing::kSmoothingMessage;
+const std::string& simulation_error = testing::kSimulationMessage;
 const std::string earlier_report = "an earlier report\n";
 
 // Twelve score points a form, about 180 and 170 examinees: runs take milliseconds.
@@ -84,7 +85,8 @@ std::string garbage(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-enum class Stdout { captured, full_device, closed };
+// closed_pipe: a pipe whose reading end is closed before the program starts.
+enum class Stdout { captured, full_device, closed, closed_pipe };
 
 // What a completed run must have written.
 enum class Expect { failure, report_in_file, report_on_stdout };
@@ -129,9 +131,18 @@ Outcome run_row(const Row& row, const TempDir& folder, const TempDir& capture) {
     const pid_t pid = fork();
     if (pid == 0) {
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int out = row.stdout_to == Stdout::full_device
-                            ? open("/dev/full", O_WRONLY)
-                            : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int out = -1;
+        if (row.stdout_to == Stdout::full_device) {
+            out = open("/dev/full", O_WRONLY);
+        } else if (row.stdout_to == Stdout::closed_pipe) {
+            int ends[2];
+            if (pipe(ends) == 0) {
+                close(ends[0]);
+                out = ends[1];
+            }
+        } else {
+            out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
         if (err < 0 || out < 0 || dup2(err, 2) < 0 || dup2(out, 1) < 0 ||
             chdir(folder.path().c_str()) != 0) {
             _exit(126);
@@ -146,6 +157,8 @@ Outcome run_row(const Row& row, const TempDir& folder, const TempDir& capture) {
         if (setrlimit(RLIMIT_AS, &space) != 0 || setrlimit(RLIMIT_FSIZE, &size) != 0) {
             _exit(126);
         }
+        // An ignored signal stays ignored across exec: the program must ignore SIGPIPE itself.
+        signal(SIGPIPE, SIG_DFL);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -240,139 +253,155 @@ std::vector<Row> rows() {
     // The command line.
     t.push_back({.name = "NoArgument",
                  .control = "",
-                 .status = 43,
+                 .status = testing::kUsageStatus,
                  .arguments = std::vector<std::string>{}});
     t.push_back({.name = "TwoArguments",
                  .control = run_with(""),
-                 .status = 43,
+                 .status = testing::kUsageStatus,
                  .arguments = std::vector<std::string>{"run.ctl", "run.ctl"}});
 
     // The control file as a whole.
     t.push_back({.name = "MissingControlFile",
                  .control = "",
-                 .status = 28,
+                 .status = testing::kControlStatus,
                  .arguments = std::vector<std::string>{"missing.ctl"}});
     t.push_back({.name = "ControlFileIsAFolder",
                  .control = "",
-                 .status = 28,
+                 .status = testing::kControlStatus,
                  .arguments = std::vector<std::string>{"."}});
     t.push_back({.name = "ControlFileNeverEndsItsLine",
                  .control = "",
-                 .status = 28,
+                 .status = testing::kControlStatus,
                  .arguments = std::vector<std::string>{"/dev/zero"},
                  .diagnostic = "NUL byte"});
     t.push_back({.name = "EmptyArgument",
                  .control = "",
-                 .status = 28,
+                 .status = testing::kControlStatus,
                  .arguments = std::vector<std::string>{""}});
-    fails("ControlFileOfBinaryGarbage", garbage(4096, 1), 28);
-    fails("ControlFileEmptyHasNoDataFile", "", 45);
-    fails("ControlFileOfCommentsOnly", "# nothing set\n#I scores.dat\n", 45);
+    fails("ControlFileOfBinaryGarbage", garbage(4096, 1), testing::kControlStatus);
+    fails("ControlFileEmptyHasNoDataFile", "", testing::kSimulationStatus);
+    fails("ControlFileOfCommentsOnly", "# nothing set\n#I scores.dat\n",
+          testing::kSimulationStatus);
     runs("ControlFileWithWindowsLineEnds", crlf(run_with("SM None\n")));
     runs("ControlFileWithByteOrderMark", "\xEF\xBB\xBF" + run_with(""));
     runs("ControlFileEndsAtCarriageReturnNewline", run_with("\r\nS 7\n"));
     runs("ControlFileEndsAtEmptyLine", run_with("\nR -1\nbogus\n"));
     runs("ControlFileTruncatedInAKeyword", run_with("SM Me"));
-    fails("ControlFileTruncatedInAScale", run_with("SC 1 36"), 28);
-    fails("ControlFileTruncatedAfterAnS", run_with("S"), 28);
+    fails("ControlFileTruncatedInAScale", run_with("SC 1 36"), testing::kControlStatus);
+    fails("ControlFileTruncatedAfterAnS", run_with("S"), testing::kControlStatus);
 
     // Control lines.
-    fails("LineOfBlanks", run_with("   \t \n"), 28);
-    fails("IndentedHashIsNoComment", run_with("  # note\n"), 28);
-    fails("NulByteInASetting", run_with(std::string("R 3\0\n", 5)), 28);
-    fails("SingleS", run_with("S 7\n"), 28);
-    fails("UnknownKeyword", run_with("X 1\n"), 28);
-    fails("KeywordWithoutValue", run_with("R\n"), 28);
-    fails("ExtraValue", run_with("R 10 20\n"), 28);
-    fails("ValueThatIsNoNumber", run_with("R ten\n"), 28);
-    fails("MethodWordP", run_with("SM P\n"), 28);
-    fails("MethodWordX", run_with("SM X\n"), 28);
+    fails("LineOfBlanks", run_with("   \t \n"), testing::kControlStatus);
+    fails("IndentedHashIsNoComment", run_with("  # note\n"), testing::kControlStatus);
+    fails("NulByteInASetting", run_with(std::string("R 3\0\n", 5)), testing::kControlStatus);
+    fails("SingleS", run_with("S 7\n"), testing::kControlStatus);
+    fails("UnknownKeyword", run_with("X 1\n"), testing::kControlStatus);
+    fails("KeywordWithoutValue", run_with("R\n"), testing::kControlStatus);
+    fails("ExtraValue", run_with("R 10 20\n"), testing::kControlStatus);
+    fails("ValueThatIsNoNumber", run_with("R ten\n"), testing::kControlStatus);
+    fails("MethodWordP", run_with("SM P\n"), testing::kControlStatus);
+    fails("MethodWordX", run_with("SM X\n"), testing::kControlStatus);
     runs("LineOf148Characters", run_with("R 3" + std::string(145, ' ') + "\n"));
-    fails("LineOf149Characters", run_with("R 3" + std::string(146, ' ') + "\n"), 28);
+    fails("LineOf149Characters", run_with("R 3" + std::string(146, ' ') + "\n"),
+          testing::kControlStatus);
     fails("LineOf148CharactersAndACarriageReturn", run_with("R 3" + std::string(145, ' ') + "\r\n"),
-          28);
-    fails("TokenOfAMegabyte", run_with("I " + std::string(1 << 20, 'd') + "\n"), 28);
+          testing::kControlStatus);
+    fails("TokenOfAMegabyte", run_with("I " + std::string(1 << 20, 'd') + "\n"),
+          testing::kControlStatus);
     runs("CommentOfAMegabyte", "#" + std::string(1 << 20, '#') + "\n" + run_with(""));
 
     // Integers that do not fit their fields, and final values that cannot run.
-    fails("ReplicationsBeyond32Bits", run_with("R 2147483648\n"), 28);
-    fails("ReplicationsZero", run_with("R 0\n"), 28);
-    fails("ReplicationsNegative", run_with("R -5\n"), 28);
+    fails("ReplicationsBeyond32Bits", run_with("R 2147483648\n"), testing::kControlStatus);
+    fails("ReplicationsZero", run_with("R 0\n"), testing::kControlStatus);
+    fails("ReplicationsNegative", run_with("R -5\n"), testing::kControlStatus);
     runs("BadValueOverriddenLater", run_with("R 0\nR 2\n"));
-    fails("SeedBeyond32Bits", run_with("SE 99999999999\n"), 28);
-    fails("SeedSmallest32Bit", run_with("SE -2147483648\n"), 28);
-    fails("SeedLargest32Bit", run_with("SE 2147483647\n"), 28);
-    fails("SeedNegatedLargest", run_with("SE -2147483647\n"), 28);
+    fails("SeedBeyond32Bits", run_with("SE 99999999999\n"), testing::kControlStatus);
+    fails("SeedSmallest32Bit", run_with("SE -2147483648\n"), testing::kControlStatus);
+    fails("SeedLargest32Bit", run_with("SE 2147483647\n"), testing::kControlStatus);
+    fails("SeedNegatedLargest", run_with("SE -2147483647\n"), testing::kControlStatus);
     runs("SeedLargestUsable", run_with("SE -2147483646\n"));
     runs("SeedZeroTakesTheClock", run_with("SE 0\n"));
-    fails("ColumnBeyond16Bits", run_with("C 32768 2 3\n"), 28);
-    fails("ColumnZero", run_with("C 0 2 3\n"), 28);
-    fails("Column26", run_with("C 1 2 26\n"), 28);
-    fails("SmoothingNotANumber", run_with("P nan\n"), 28);
-    fails("SmoothingInfinite", run_with("P inf\n"), 28);
-    fails("SmoothingOverflows", run_with("P 1e999\n"), 28);
-    fails("ScaleInfinite", run_with("SC -inf 36 1\n"), 28);
-    fails("ScaleNotANumber", run_with("SC 1 nan 1\n"), 28);
-    fails("ScaleIncrementZero", run_with("SC 1 36 0\n"), 28);
-    fails("ScaleIncrementNegative", run_with("SC 1 36 -1\n"), 28);
-    fails("ScaleMaximumBelowMinimum", run_with("SC 36 1 1\n"), 28);
-    fails("Scale32768Points", run_with("SC 0 32767 1\n"), 28);
+    fails("ColumnBeyond16Bits", run_with("C 32768 2 3\n"), testing::kControlStatus);
+    fails("ColumnZero", run_with("C 0 2 3\n"), testing::kControlStatus);
+    fails("Column26", run_with("C 1 2 26\n"), testing::kControlStatus);
+    fails("SmoothingNotANumber", run_with("P nan\n"), testing::kControlStatus);
+    fails("SmoothingInfinite", run_with("P inf\n"), testing::kControlStatus);
+    fails("SmoothingOverflows", run_with("P 1e999\n"), testing::kControlStatus);
+    fails("ScaleInfinite", run_with("SC -inf 36 1\n"), testing::kControlStatus);
+    fails("ScaleNotANumber", run_with("SC 1 nan 1\n"), testing::kControlStatus);
+    fails("ScaleIncrementZero", run_with("SC 1 36 0\n"), testing::kControlStatus);
+    fails("ScaleIncrementNegative", run_with("SC 1 36 -1\n"), testing::kControlStatus);
+    fails("ScaleMaximumBelowMinimum", run_with("SC 36 1 1\n"), testing::kControlStatus);
+    fails("Scale32768Points", run_with("SC 0 32767 1\n"), testing::kControlStatus);
     runs("Scale32767Points", run_with("SC 0 32766 1\n"));
-    fails("ScaleEndsTooManyIncrementsFromZero", run_with("SC 1e300 1e300 1e-300\n"), 28);
+    fails("ScaleEndsTooManyIncrementsFromZero", run_with("SC 1e300 1e300 1e-300\n"),
+          testing::kControlStatus);
     runs("HexadecimalScale", run_with("SC 0x1p0 0x24p0 0x1p0\n"));
 
     // The smoothing parameter against the method.
-    fails("PostSmoothingAboveOne", run_with("SM Post\nP 1.0001\n"), 33);
-    fails("PreSmoothingBelowOne", run_with("P 0.999\nSM Pre\n"), 33);
+    fails("PostSmoothingAboveOne", run_with("SM Post\nP 1.0001\n"), testing::kSmoothingStatus);
+    fails("PreSmoothingBelowOne", run_with("P 0.999\nSM Pre\n"), testing::kSmoothingStatus);
     runs("PostSmoothingAtOne", run_with("SM Post\nP 1.0\n"));
     runs("PreSmoothingHugeDegree", run_with("SM Pre\nP 1e300\n"));
 
     // The data file as a whole.
-    fails("NoDataFileNamed", "O report.txt\nSM Mean\n", 45);
-    fails("MissingDataFile", run_with("I nothing.dat\n"), 45);
-    fails("DataFileIsAFolder", run_with("I .\n"), 45);
-    fails("EmptyDataFile", run_with(""), 45, "");
-    fails("DataFileOfBinaryGarbage", run_with(""), 45, garbage(4096, 2));
-    fails("DataFileWithNul", run_with(""), 45, "1 2 " + std::string(1, '\0') + "3\n" + small_forms);
-    fails("DataFileTruncatedInARow", run_with(""), 45,
+    fails("NoDataFileNamed", "O report.txt\nSM Mean\n", testing::kSimulationStatus);
+    fails("MissingDataFile", run_with("I nothing.dat\n"), testing::kSimulationStatus);
+    fails("DataFileIsAFolder", run_with("I .\n"), testing::kSimulationStatus);
+    fails("EmptyDataFile", run_with(""), testing::kSimulationStatus, "");
+    fails("DataFileOfBinaryGarbage", run_with(""), testing::kSimulationStatus, garbage(4096, 2));
+    fails("DataFileWithNul", run_with(""), testing::kSimulationStatus,
+          "1 2 " + std::string(1, '\0') + "3\n" + small_forms);
+    fails("DataFileTruncatedInARow", run_with(""), testing::kSimulationStatus,
           small_forms.substr(0, small_forms.size() - 9));
     runs("DataFileWithWindowsLineEndsAndByteOrderMark", run_with(""),
          "\xEF\xBB\xBF" + crlf(small_forms));
-    fails("DataFileOf32768Rows", run_with(""), 45, repeated("1 1 1\n", 32768));
+    fails("DataFileOf32768Rows", run_with(""), testing::kSimulationStatus,
+          repeated("1 1 1\n", 32768));
     runs("DataFileOf32767Rows", run_with(""), small_forms + repeated("* * *\n", 32767 - 12));
 
     // Data rows.
     runs("RowOf298Characters", run_with(""), small_forms + "* * " + std::string(294, 'x') + "\n");
-    fails("RowOf299Characters", run_with(""), 45,
+    fails("RowOf299Characters", run_with(""), testing::kSimulationStatus,
           small_forms + "* * " + std::string(295, 'x') + "\n");
-    fails("RowOf298CharactersAndACarriageReturn", run_with(""), 45,
+    fails("RowOf298CharactersAndACarriageReturn", run_with(""), testing::kSimulationStatus,
           small_forms + "* * " + std::string(294, 'x') + "\r\n");
-    fails("RowOfAMegabyte", run_with(""), 45, small_forms + std::string(1 << 20, '7') + "\n");
-    fails("TooFewColumns", run_with(""), 45, small_forms + "1 2\n");
-    fails("NewFormEntryOverflows", run_with(""), 45, "1e999 1 1\n" + small_forms);
-    fails("OldFormEntryOverflows", run_with(""), 45, "1 1e999 1\n" + small_forms);
-    fails("ScaleEntryOverflows", run_with(""), 45, "1 1 1e999\n" + small_forms);
+    fails("RowOfAMegabyte", run_with(""), testing::kSimulationStatus,
+          small_forms + std::string(1 << 20, '7') + "\n");
+    fails("TooFewColumns", run_with(""), testing::kSimulationStatus, small_forms + "1 2\n");
+    fails("NewFormEntryOverflows", run_with(""), testing::kSimulationStatus,
+          "1e999 1 1\n" + small_forms);
+    fails("OldFormEntryOverflows", run_with(""), testing::kSimulationStatus,
+          "1 1e999 1\n" + small_forms);
+    fails("ScaleEntryOverflows", run_with(""), testing::kSimulationStatus,
+          "1 1 1e999\n" + small_forms);
     runs("ScaleEntryBesideAMissingOldEntryIsNotRead", run_with(""), small_forms + "1 * 1e999\n");
-    fails("NumberAfterAMissingEntry", run_with(""), 45, small_forms + "* 1 1\n1 1 1\n");
-    fails("HeaderLine", run_with(""), 45, "new old scale\n" + small_forms);
-    fails("ThreeScorePoints", run_with(""), 45, "1 1 1\n2 2 2\n3 3 3\n");
-    fails("OldFormOfThreeScorePoints", run_with(""), 45, "1 1 1\n2 2 2\n3 3 3\n4 * 4\n5 * 5\n");
-    fails("TotalZero", run_with(""), 45, "0 1 1\n0 2 2\n0 3 3\n0 4 4\n");
-    fails("SampleSizeRoundsToZero", run_with(""), 45, "0.1 1 1\n0.1 2 2\n0.1 3 3\n0.1 4 4\n");
-    fails("SampleSizeBeyond32Bits", run_with(""), 45,
+    fails("NumberAfterAMissingEntry", run_with(""), testing::kSimulationStatus,
+          small_forms + "* 1 1\n1 1 1\n");
+    fails("HeaderLine", run_with(""), testing::kSimulationStatus, "new old scale\n" + small_forms);
+    fails("ThreeScorePoints", run_with(""), testing::kSimulationStatus, "1 1 1\n2 2 2\n3 3 3\n");
+    fails("OldFormOfThreeScorePoints", run_with(""), testing::kSimulationStatus,
+          "1 1 1\n2 2 2\n3 3 3\n4 * 4\n5 * 5\n");
+    fails("NewFormOfThreeScorePoints", run_with(""), testing::kSimulationStatus,
+          "1 1 1\n2 2 2\n3 3 3\n* 4 4\n* 5 5\n");
+    fails("TotalZero", run_with(""), testing::kSimulationStatus, "0 1 1\n0 2 2\n0 3 3\n0 4 4\n");
+    fails("SampleSizeRoundsToZero", run_with(""), testing::kSimulationStatus,
+          "0.1 1 1\n0.1 2 2\n0.1 3 3\n0.1 4 4\n");
+    fails("SampleSizeBeyond32Bits", run_with(""), testing::kSimulationStatus,
           "1073741824 1 1\n1073741824 2 2\n0 3 3\n0 4 4\n");
-    fails("HugeFrequencies", run_with(""), 45, "1e300 1 1\n1e300 2 2\n1 3 3\n1 4 4\n");
+    fails("HugeFrequencies", run_with(""), testing::kSimulationStatus,
+          "1e300 1 1\n1e300 2 2\n1 3 3\n1 4 4\n");
 
     // Methods that fail in a replication.
-    fails("LinearEquatingWithoutSpread", run_with("SM Linear\n"), 45,
+    fails("LinearEquatingWithoutSpread", run_with("SM Linear\n"), testing::kSimulationStatus,
           "0 0 1\n7 0 2\n0 9 3\n0 0 4\n");
 
     // Report destinations.
-    fails("OutputInAMissingFolder", run_with("O missing/report.txt\n"), 45);
-    fails("OutputIsAFolder", run_with("O .\n"), 45);
+    fails("OutputInAMissingFolder", run_with("O missing/report.txt\n"), testing::kSimulationStatus);
+    fails("OutputIsAFolder", run_with("O .\n"), testing::kSimulationStatus);
     t.push_back({.name = "OutputThroughALoopOfLinks",
                  .control = run_with("O loop1\n"),
-                 .status = 45,
+                 .status = testing::kSimulationStatus,
                  .setup = [](const TempDir& folder) {
                      if (symlink("loop2", folder.file("loop1").c_str()) != 0 ||
                          symlink("loop1", folder.file("loop2").c_str()) != 0) {
@@ -380,27 +409,32 @@ std::vector<Row> rows() {
                      }
                      return std::string();
                  }});
-    fails("OutputOnAFullDevice", run_with("O /dev/full\n"), 45);
+    fails("OutputOnAFullDevice", run_with("O /dev/full\n"), testing::kSimulationStatus);
     t.push_back({.name = "OutputFileReadOnly",
                  .control = run_with(""),
-                 .status = 45,
+                 .status = testing::kSimulationStatus,
                  .setup = make_report_read_only});
     t.push_back({.name = "OutputBeyondTheFileSizeLimit",
                  .control = run_with(""),
-                 .status = 45,
+                 .status = testing::kSimulationStatus,
                  .file_size = 1024,
                  .diagnostic = "File too large"});
     t.push_back({.name = "StandardOutputOnAFullDevice",
                  .control = "I scores.dat\nSM Mean\nR 2\nSE 7\n",
-                 .status = 45,
+                 .status = testing::kSimulationStatus,
                  .stdout_to = Stdout::full_device});
     t.push_back({.name = "StandardOutputClosed",
                  .control = "I scores.dat\nSM Mean\nR 2\nSE 7\n",
-                 .status = 45,
+                 .status = testing::kSimulationStatus,
                  .stdout_to = Stdout::closed});
+    t.push_back({.name = "StandardOutputAPipeClosedByItsReader",
+                 .control = "I scores.dat\nSM Mean\nR 2\nSE 7\n",
+                 .status = testing::kSimulationStatus,
+                 .stdout_to = Stdout::closed_pipe,
+                 .diagnostic = "Broken pipe"});
     t.push_back({.name = "StandardOutputClosedAndNamedAsTheReport",
                  .control = "I scores.dat\nSM Mean\nR 2\nSE 7\nO /dev/stdout\n",
-                 .status = 45,
+                 .status = testing::kSimulationStatus,
                  .stdout_to = Stdout::closed,
                  .diagnostic = "/dev/stdout"});
     t.push_back({.name = "ReportOnStandardOutput",
@@ -414,7 +448,7 @@ std::vector<Row> rows() {
     t.push_back({.name = "HistogramBeyondTheAddressSpace",
                  .control = run_with("SC 0 32766 1\nR 1\n"),
                  .data = repeated("1 1 1\n", 2000),
-                 .status = 45,
+                 .status = testing::kSimulationStatus,
                  .address_space = rlim_t{128} << 20,
                  .diagnostic = "no storage"});
 #endif
@@ -455,10 +489,11 @@ TEST_P(BadInput, EndsWithItsMessageAndStatusAndHarmsNoEarlierReport) {
     EXPECT_EQ(o.err.find("runtime error"), std::string::npos) << "a sanitizer report:\n" << o.err;
     switch (row.expect) {
         case Expect::failure: {
-            const std::string message = row.status == 43   ? usage_error
-                                        : row.status == 28 ? control_error
-                                        : row.status == 33 ? smoothing_error
-                                                           : simulation_error;
+            const std::string message = row.status == testing::kUsageStatus     ? usage_error
+                                        : row.status == testing::kControlStatus ? control_error
+                                        : row.status == testing::kSmoothingStatus
+                                            ? smoothing_error
+                                            : simulation_error;
             if (row.stdout_to == Stdout::captured) {
                 EXPECT_EQ(o.out, message);
             }

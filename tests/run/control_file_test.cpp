@@ -13,7 +13,7 @@ namespace eqsim {
 namespace {
 
 struct ReadOutcome {
-    std::int16_t status;
+    bool ok;
     ControlParameters params;
     std::string data_name;
     std::string output_name;
@@ -23,8 +23,8 @@ struct ReadOutcome {
 ReadOutcome read_text(const std::string& content) {
     testing::TempDir dir;
     ReadOutcome outcome{};
-    outcome.status = read_control_file(dir.write("run.ctl", content), outcome.params,
-                                       outcome.data_name, outcome.output_name, outcome.diagnostic);
+    outcome.ok = read_control_file(dir.write("run.ctl", content), outcome.params, outcome.data_name,
+                                   outcome.output_name, outcome.diagnostic);
     return outcome;
 }
 
@@ -51,7 +51,7 @@ TEST(ReadControlFile, KeywordsGoByTheirFirstLettersInAnyCase) {
     const ReadOutcome o = read_text(
         "# a comment\nreplications 500\nparameter 0.5\ncolumns 2 3 4 5\n"
         "Input Data.txt\noutput Out.TXT\nseed -17\nsmoothing none\nscale 100 130 2\n");
-    ASSERT_EQ(o.status, 0) << o.diagnostic;
+    ASSERT_TRUE(o.ok) << o.diagnostic;
     EXPECT_EQ(o.params.replications, 500);
     EXPECT_EQ(o.params.smoothing, 0.5);
     EXPECT_EQ(o.params.columns[0], 2);
@@ -59,7 +59,7 @@ TEST(ReadControlFile, KeywordsGoByTheirFirstLettersInAnyCase) {
     EXPECT_EQ(o.data_name, "Data.txt");
     EXPECT_EQ(o.output_name, "Out.TXT");
     EXPECT_EQ(o.params.seed, -17);
-    EXPECT_EQ(o.params.method, 3);
+    EXPECT_EQ(o.params.method, Method::unsmoothed);
     EXPECT_EQ(o.params.scale.min, 100.0);
     EXPECT_EQ(o.params.scale.increment, 2.0);
 
@@ -69,13 +69,18 @@ TEST(ReadControlFile, KeywordsGoByTheirFirstLettersInAnyCase) {
 }
 
 TEST(ReadControlFile, MethodWordsAndTheirFirstLetters) {
-    const std::vector<std::pair<std::string, EquatingMethod>> words = {
+    // 0 marks a word that selects no method.
+    const std::vector<std::pair<std::string, int>> words = {
         {"PO", 1}, {"post", 1},   {"Postsmoothing", 1}, {"pre", 2}, {"PResmooth", 2}, {"None", 3},
         {"n", 3},  {"linear", 4}, {"Mean", 5},          {"P", 0},   {"X", 0},         {"Px", 0}};
     for (const auto& [word, code] : words) {
-        EXPECT_EQ(parse_method_code(word), code) << word;
+        const MethodInfo* method = method_of_word(word);
+        EXPECT_EQ(method == nullptr ? 0 : static_cast<int>(method->method), code) << word;
         const ReadOutcome o = read_text("SM " + word + "\n");
-        EXPECT_EQ(o.status, code == 0 ? 1 : 0) << word;
+        EXPECT_EQ(o.ok, code != 0) << word;
+        if (code != 0) {
+            EXPECT_EQ(o.params.method, static_cast<Method>(code)) << word;
+        }
     }
 }
 
@@ -113,10 +118,10 @@ TEST(ReadControlFile, LinesInErrorStopTheReadingAndKeepEarlierSettings) {
                                           "R 99999999999999999999\n",
                                           "R 5\r\n \r\n"};
     for (const std::string& text : bad) {
-        EXPECT_EQ(read_text(text).status, 1) << text;
+        EXPECT_FALSE(read_text(text).ok) << text;
     }
     const ReadOutcome o = read_text("R 33\nSE 5\nX 1\nR 44\n");
-    EXPECT_EQ(o.status, 1);
+    EXPECT_FALSE(o.ok);
     EXPECT_EQ(o.params.replications, 33);
     EXPECT_NE(o.diagnostic.find("run.ctl:3:"), std::string::npos) << o.diagnostic;
     EXPECT_NE(read_text("S 7\n").diagnostic.find("needs a second letter"), std::string::npos);
@@ -128,38 +133,38 @@ TEST(ReadControlFile, LinesInErrorStopTheReadingAndKeepEarlierSettings) {
 TEST(ReadControlFile, AnEmptyLineEndsTheSettings) {
     for (const std::string ending : {"\n", "\r\n"}) {
         const ReadOutcome o = read_text("R 20\nSE 3" + ending + ending + "garbage line\nR 99\n");
-        EXPECT_EQ(o.status, 0) << o.diagnostic;
+        EXPECT_TRUE(o.ok) << o.diagnostic;
         EXPECT_EQ(o.params.replications, 20);
         EXPECT_EQ(o.params.seed, 3);
     }
-    EXPECT_EQ(read_text("").status, 0);
+    EXPECT_TRUE(read_text("").ok);
     EXPECT_EQ(read_text("# only\n# comments\n").params.replications, 10);
     EXPECT_EQ(read_text("R 21").params.replications, 21);  // no final newline
     // A lone carriage return without its newline is not an empty line.
-    EXPECT_EQ(read_text("R 21\n\r").status, 1);
+    EXPECT_FALSE(read_text("R 21\n\r").ok);
 }
 
 TEST(ReadControlFile, ByteOrderMarkAndWindowsLineEnds) {
     const ReadOutcome o = read_text("\xEF\xBB\xBFR 30\r\nSM Mean\r\n");
-    EXPECT_EQ(o.status, 0) << o.diagnostic;
+    EXPECT_TRUE(o.ok) << o.diagnostic;
     EXPECT_EQ(o.params.replications, 30);
-    EXPECT_EQ(o.params.method, 5);
+    EXPECT_EQ(o.params.method, Method::mean);
     EXPECT_EQ(read_text("\xEF\xBB\xBF# comment\nR 31\n").params.replications, 31);
 }
 
 TEST(ReadControlFile, LongLinesAreErrorsButLongCommentsAreSkipped) {
     const std::string at_limit = "I " + std::string(146, 'd');
-    EXPECT_EQ(read_text(at_limit + "\n").status, 0);
+    EXPECT_TRUE(read_text(at_limit + "\n").ok);
     EXPECT_EQ(read_text(at_limit + "\n").data_name.size(), 146u);
-    EXPECT_EQ(read_text(at_limit + "d\n").status, 1);
-    EXPECT_EQ(read_text(at_limit + "d").status, 1);
-    EXPECT_EQ(read_text(at_limit + "\r\n").status, 1);  // the carriage return counts
+    EXPECT_FALSE(read_text(at_limit + "d\n").ok);
+    EXPECT_FALSE(read_text(at_limit + "d").ok);
+    EXPECT_FALSE(read_text(at_limit + "\r\n").ok);  // the carriage return counts
     // Read in pieces, the tail of this comment would be a setting.
     const ReadOutcome o = read_text("#" + std::string(148, ' ') + "R 99\nR 12\n");
-    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(o.ok);
     EXPECT_EQ(o.params.replications, 12);
     // Exactly 149 characters: never mistaken for an empty line that ends the file.
-    EXPECT_EQ(read_text("R 5" + std::string(146, ' ') + "\nR 6\n").status, 1);
+    EXPECT_FALSE(read_text("R 5" + std::string(146, ' ') + "\nR 6\n").ok);
 }
 
 TEST(ReadControlFile, UnreadableFilesAndNulBytesAreErrors) {
@@ -168,11 +173,11 @@ TEST(ReadControlFile, UnreadableFilesAndNulBytesAreErrors) {
     std::string data;
     std::string output;
     std::string diagnostic;
-    EXPECT_EQ(read_control_file(dir.path(), params, data, output, diagnostic), 1);
-    EXPECT_EQ(read_control_file(dir.file("missing"), params, data, output, diagnostic), 1);
+    EXPECT_FALSE(read_control_file(dir.path(), params, data, output, diagnostic));
+    EXPECT_FALSE(read_control_file(dir.file("missing"), params, data, output, diagnostic));
     EXPECT_NE(diagnostic.find("missing"), std::string::npos);
-    EXPECT_EQ(read_text(std::string("R 5\0junk\n", 10)).status, 1);
-    EXPECT_EQ(read_text(std::string("\0\n", 2)).status, 1);
+    EXPECT_FALSE(read_text(std::string("R 5\0junk\n", 10)).ok);
+    EXPECT_FALSE(read_text(std::string("\0\n", 2)).ok);
 }
 
 TEST(ValidateControlParameters, FinalValuesMustAllowARun) {

@@ -12,8 +12,8 @@ namespace {
 
 struct DataOutcome {
     std::int32_t rows = 0;
-    std::int16_t kx = -1;
-    std::int16_t ky = -1;
+    int kx = -1;
+    int ky = -1;
     std::vector<double> new_freq;
     std::vector<double> old_freq;
     std::vector<double> scale;
@@ -24,9 +24,12 @@ DataOutcome read_text(const std::string& content, std::vector<std::int16_t> colu
     testing::TempDir dir;
     DataArrays arrays;
     DataOutcome o;
-    o.rows = read_data_file(dir.write("scores.dat", content), columns.data(), o.kx, o.ky, arrays,
-                            o.diagnostic);
-    if (o.rows > 0) {
+    const bool ok =
+        read_data_file(dir.write("scores.dat", content), columns.data(), arrays, o.diagnostic);
+    o.rows = ok ? arrays.rows : 0;
+    o.kx = arrays.new_points;
+    o.ky = arrays.old_points;
+    if (ok) {
         o.new_freq.assign(arrays.new_frequencies().begin(), arrays.new_frequencies().end());
         o.old_freq.assign(arrays.old_frequencies().begin(), arrays.old_frequencies().end());
         o.scale.assign(arrays.scale_conversion().begin(), arrays.scale_conversion().end());
@@ -124,14 +127,13 @@ TEST(ReadDataFile, AtMost32767Rows) {
 TEST(ReadDataFile, MissingFileOrFolder) {
     testing::TempDir dir;
     DataArrays arrays;
-    std::int16_t kx = 5;
-    std::int16_t ky = 5;
+    arrays.new_points = 5;
     std::string diagnostic;
     const std::int16_t columns[3] = {1, 2, 3};
-    EXPECT_EQ(read_data_file(dir.file("none"), columns, kx, ky, arrays, diagnostic), 0);
-    EXPECT_EQ(kx, 0);
-    EXPECT_EQ(read_data_file(dir.path(), columns, kx, ky, arrays, diagnostic), 0);
-    EXPECT_EQ(read_data_file("", columns, kx, ky, arrays, diagnostic), 0);
+    EXPECT_FALSE(read_data_file(dir.file("none"), columns, arrays, diagnostic));
+    EXPECT_EQ(arrays.new_points, 0);
+    EXPECT_FALSE(read_data_file(dir.path(), columns, arrays, diagnostic));
+    EXPECT_FALSE(read_data_file("", columns, arrays, diagnostic));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/program_messages.h"
 #include "support/temp_dir.h"
 
 namespace eqsim {
@@ -21,7 +22,7 @@ using testing::read_file;
 using testing::run_in_process;
 using testing::TempDir;
 
-const std::string simulation_error = "Error in reading data or computing simulation";
+const std::string& simulation_error = testing::kSimulationMessage;
 
 // Every sample of these populations is the population itself, so the results are exact.
 const std::string point_masses = "0 0 10\n7 0 20\n0 9 30\n0 0 40\n";
@@ -62,7 +63,7 @@ TEST(EqsimMain, ArgumentsOtherThanOneControlFileAreRefused) {
          {std::vector<std::string>{}, std::vector<std::string>{"a.ctl", "b.ctl"},
           std::vector<std::string>{"--help", "x"}}) {
         const auto r = run_in_process(args);
-        EXPECT_EQ(r.status, 43);
+        EXPECT_EQ(r.status, testing::kUsageStatus);
         EXPECT_EQ(r.out, "Must specify control file on command line.\n");
         EXPECT_NE(r.err.find("eqsim: "), std::string::npos);
     }
@@ -77,14 +78,14 @@ TEST(EqsimMain, ArgumentsOtherThanOneControlFileAreRefused) {
 
 TEST(EqsimMain, ControlFileErrorsIncludingFinalValueChecks) {
     const auto missing = run_in_process({"/nonexistent/run.ctl"});
-    EXPECT_EQ(missing.status, 28);
+    EXPECT_EQ(missing.status, testing::kControlStatus);
     EXPECT_EQ(missing.out, "Error reading control file.\n");
     EXPECT_NE(missing.err.find("/nonexistent/run.ctl"), std::string::npos);
     for (const std::string settings :
          {"S 7\n", "R 0\n", "SC 1 36 0\n", "C 1 2 0\n", "SE 2147483647\n", "P nan\n", "SC 36 1 1\n",
           "R -5\nR 5\nR 0\n"}) {
         const auto r = Scenario("SM Linear\n" + settings).run();
-        EXPECT_EQ(r.status, 28) << settings;
+        EXPECT_EQ(r.status, testing::kControlStatus) << settings;
         EXPECT_EQ(r.out, "Error reading control file.\n") << settings;
         EXPECT_NE(r.err.find("run.ctl"), std::string::npos) << r.err;
     }
@@ -97,11 +98,11 @@ TEST(EqsimMain, SmoothingParameterMustSuitTheMethod) {
         const auto r = Scenario(settings + "R 1\nSE 1\n").run();
         return r.status;
     };
-    EXPECT_EQ(check("SM Post\nP 1.0001\n"), 33);
-    EXPECT_EQ(check("P 1.0001\n"), 33);  // post-smoothing is the default
-    EXPECT_EQ(check("P 0.999\nSM Pre\n"), 33);
-    EXPECT_NE(check("SM Post\nP 1.0\n"), 33);
-    EXPECT_NE(check("SM Pre\nP 1.0\n"), 33);
+    EXPECT_EQ(check("SM Post\nP 1.0001\n"), testing::kSmoothingStatus);
+    EXPECT_EQ(check("P 1.0001\n"), testing::kSmoothingStatus);  // post-smoothing is the default
+    EXPECT_EQ(check("P 0.999\nSM Pre\n"), testing::kSmoothingStatus);
+    EXPECT_NE(check("SM Post\nP 1.0\n"), testing::kSmoothingStatus);
+    EXPECT_NE(check("SM Pre\nP 1.0\n"), testing::kSmoothingStatus);
     EXPECT_EQ(check("SM None\nP -5\n"), 0);
     EXPECT_EQ(check("SM Mean\nP 1e300\n"), 0);
     const auto r = Scenario("SM Pre\nP 0.5\n").run();
@@ -113,19 +114,20 @@ TEST(EqsimMain, DataProblemsEndWithTheSimulationMessage) {
         "",                                      // no rows
         "1 1 1\n2 2 2\n3 3 3\n",                 // three score points
         "1 1 1\n2 2 2\n3 3 3\n4 * 4\n5 * 5\n",   // old form has three
+        "1 1 1\n2 2 2\n3 3 3\n* 4 4\n* 5 5\n",   // new form has three
         "0 1 1\n0 2 2\n0 3 3\n0 4 4\n",          // new form total of 0
         "0.1 1 1\n0.1 2 2\n0.1 3 3\n0.1 4 4\n",  // sample size trunc(0.4 + 0.5) = 0
         "1e300 1 1\n1e300 2 2\n1 3 3\n1 4 4\n",  // sample size beyond 32 bits
     };
     for (const std::string& data : bad_data) {
         const auto r = Scenario("SM Mean\nR 2\n", data).run();
-        EXPECT_EQ(r.status, 45) << data;
+        EXPECT_EQ(r.status, testing::kSimulationStatus) << data;
         EXPECT_EQ(r.out, simulation_error) << data;
         EXPECT_NE(r.err.find("scores.dat"), std::string::npos) << r.err;
     }
     TempDir dir;
     const auto no_input = run_in_process({dir.write("run.ctl", "SM Mean\n")});
-    EXPECT_EQ(no_input.status, 45);
+    EXPECT_EQ(no_input.status, testing::kSimulationStatus);
 }
 
 TEST(EqsimMain, ReportOfAnExactlyKnownRun) {
@@ -163,6 +165,44 @@ TEST(EqsimMain, ReportOfAnExactlyKnownRun) {
                          "1\t0\t0\t3\t0\t0\n"
                          "2\t0\t0\t0\t3\t0\n"
                          "3\t0\t0\t0\t0\t3\n");
+}
+
+TEST(EqsimMain, ReportHeaderOfEveryMethod) {
+    struct Header {
+        std::string method;
+        std::string name;
+        std::string smoothing_line;  // empty where the method takes no smoothing parameter
+    };
+    for (const Header& h : {Header{"Post", "Post-Smoothing", "Smoothing parameter:\t0.300000\n"},
+                            Header{"Pre", "Pre-Smoothing", "Smoothing parameter:\t6.000000\n"},
+                            Header{"None", "Unsmoothed equipercentile", ""},
+                            Header{"Linear", "Linear", ""}, Header{"Mean", "Mean", ""}}) {
+        const std::string p = h.method == "Pre" ? "6" : "0.3";
+        const Scenario s("SM " + h.method + "\nP " + p + "\nR 1\nSE 3\nC 1 2 3\nSC 1 36 1\n");
+        const auto r = s.run();
+        ASSERT_EQ(r.status, 0) << h.method << r.err;
+        EXPECT_EQ(r.out.substr(0, r.out.find("\n\n") + 2),
+                  "Input file:\t" + s.data + "\nColumns read:\t1\t2\t3\n" +
+                      "Type of equating function:\t" + h.name + "\n" + h.smoothing_line +
+                      "Number of replications:\t1\nSeed:\t3\n"
+                      "Scale min, max, inc:\t1.000000\t36.000000\t1.000000\n"
+                      "Sample sizes (new, old):\t4329.000000\t4152.000000\n\n")
+            << h.method;
+    }
+}
+
+TEST(EqsimMain, ExampleReportsMatchTheirGoldenCopies) {
+    // The examples name their data file relative to the repository's top folder; a scratch
+    // folder with a link to the examples stands in for it. See tests/golden/README.md.
+    TempDir top;
+    const std::string source = EQSIM_SOURCE_DIR;
+    ASSERT_EQ(symlink((source + "/examples").c_str(), top.file("examples").c_str()), 0);
+    for (const std::string example : {"linear", "mean", "postsmooth", "presmooth", "unsmoothed"}) {
+        const auto r = testing::run_executable("examples/" + example + ".ctl", top.path());
+        EXPECT_EQ(r.status, 0) << example << ": " << r.err;
+        EXPECT_EQ(r.out, read_file(source + "/tests/golden/" + example + ".txt"))
+            << example << ": run tests/golden/regenerate.sh if the change is intended";
+    }
 }
 
 TEST(EqsimMain, ReportLayoutOnTheBundledExample) {
@@ -225,7 +265,7 @@ TEST(EqsimMain, ScoresRoundingPastTheScaleEndsCountAtTheNearestEnd) {
 TEST(EqsimMain, AFailingMethodLeavesNoReport) {
     // Linear equating of a sample without spread fails in the first replication.
     const auto r = Scenario("SM Linear\nR 3\nSE 4\n", point_masses).run();
-    EXPECT_EQ(r.status, 45);
+    EXPECT_EQ(r.status, testing::kSimulationStatus);
     EXPECT_EQ(r.out, simulation_error);
     EXPECT_NE(r.err.find("replication 1"), std::string::npos) << r.err;
 }
@@ -233,7 +273,7 @@ TEST(EqsimMain, AFailingMethodLeavesNoReport) {
 TEST(EqsimMain, ScaleScoresThatOverflowFailTheRun) {
     const auto r =
         Scenario("SM Linear\nR 2\nSE 9\n", "2 8 1e308\n9 7 -1e308\n1 1 2\n9 3 1e308\n").run();
-    EXPECT_EQ(r.status, 45);
+    EXPECT_EQ(r.status, testing::kSimulationStatus);
     EXPECT_EQ(r.out, simulation_error);
     EXPECT_NE(r.err.find("scale conversion"), std::string::npos) << r.err;
 }
@@ -243,7 +283,7 @@ TEST(EqsimMain, StatisticsThatOverflowFailTheRun) {
     const auto r = Scenario("SM Mean\nR 2\nSE 9\nSC 1e200 1e201 1e199\n",
                             "0 0 1e200\n7 0 2e200\n0 9 3e200\n0 0 4e200\n")
                        .run();
-    EXPECT_EQ(r.status, 45);
+    EXPECT_EQ(r.status, testing::kSimulationStatus);
     EXPECT_EQ(r.out, simulation_error);
     EXPECT_NE(r.err.find("overflowed"), std::string::npos) << r.err;
 }

@@ -14,10 +14,9 @@ namespace {
 std::string report_of(const ControlParameters& params, const std::string& data,
                       const SamplingChoice& sampling) {
     testing::TempDir dir;
-    std::string diagnostic;
     const std::string output = dir.file("report.txt");
-    EXPECT_EQ(run_replications(params, data, output, stdout, diagnostic, sampling), 0)
-        << diagnostic;
+    const Status status = run_replications(params, data, output, stdout, sampling);
+    EXPECT_TRUE(status.is_ok()) << status.diagnostic();
     return testing::read_file(output);
 }
 
@@ -28,10 +27,10 @@ TEST(RunReplications, EverySamplingPathGivesTheSameReportForEveryMethod) {
         dir.write("sparse.dat",
                   "0 0 1\n3 1 2\n0 5 3\n12 0 4\n40 22 5\n25 40 6\n0 18 7\n9 6 8\n1 0 9\n* 2 10\n");
     for (const std::string& data : {testing::example_data_path(), sparse}) {
-        for (const EquatingMethod method : {1, 2, 3, 4, 5}) {
+        for (const MethodInfo& method : method_table()) {
             ControlParameters params;
-            params.method = method;
-            params.smoothing = method == 2 ? 4.0 : 0.2;
+            params.method = method.method;
+            params.smoothing = method.method == Method::presmoothing ? 4.0 : 0.2;
             params.replications = 30;
             params.seed = 8675309;
             params.scale = ScaleSpec{1.0, 12.0, 1.0};
@@ -39,7 +38,7 @@ TEST(RunReplications, EverySamplingPathGivesTheSameReportForEveryMethod) {
             ASSERT_FALSE(fast.empty());
             for (const double scale : {10.0, 1.0, 4096.0}) {
                 EXPECT_EQ(report_of(params, data, SamplingChoice{false, scale}), fast)
-                    << data << " method " << method << " scale " << scale;
+                    << data << " method " << method.word << " scale " << scale;
             }
         }
     }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/program_messages.h"
 #include "support/temp_dir.h"
 
 namespace eqsim {
@@ -19,7 +20,7 @@ using testing::read_file;
 using testing::run_in_process;
 using testing::TempDir;
 
-const std::string simulation_error = "Error in reading data or computing simulation";
+const std::string& simulation_error = testing::kSimulationMessage;
 const std::string earlier_report = "an earlier report\n";
 
 std::string control_for(const TempDir& dir, const std::string& output,
@@ -71,7 +72,7 @@ TEST(ReportDestination, AFailedRunLeavesAnEarlierReportUntouched) {
     const std::string control =
         dir.write("run.ctl", "I " + data + "\nO " + report + "\nSM Linear\nR 3\nSE 2\n");
     const auto r = run_in_process({control});
-    EXPECT_EQ(r.status, 45);
+    EXPECT_EQ(r.status, testing::kSimulationStatus);
     EXPECT_EQ(read_file(report), earlier_report);
     EXPECT_EQ(entries_in(dir.path()), 3);
 }
@@ -84,7 +85,7 @@ TEST(ReportDestination, AnUnusableDestinationIsFoundBeforeAnyReplication) {
          {dir.file("missing/report.txt"), dir.path(), dir.file("run.ctl/report.txt")}) {
         const auto start = std::chrono::steady_clock::now();
         const auto r = run_in_process({control_for(dir, output, endless)});
-        EXPECT_EQ(r.status, 45) << output;
+        EXPECT_EQ(r.status, testing::kSimulationStatus) << output;
         EXPECT_EQ(r.out, simulation_error);
         EXPECT_NE(r.err.find(output), std::string::npos) << r.err;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
@@ -110,14 +111,16 @@ TEST(ReportDestination, ASymbolicLinkIsFollowedAndKept) {
 TEST(ReportDestination, WriteErrorsAreFailures) {
     TempDir dir;
     const auto full = run_in_process({control_for(dir, "/dev/full")});
-    EXPECT_EQ(full.status, 45);
+    EXPECT_EQ(full.status, testing::kSimulationStatus);
     EXPECT_NE(full.err.find("/dev/full"), std::string::npos) << full.err;
 
     const std::string control = control_for(dir, "");
     const std::string stdout_control =
         dir.write("stdout.ctl", "I " + testing::example_data_path() + "\nSM Mean\nR 5\nSE 11\n");
-    EXPECT_EQ(testing::run_executable("'" + stdout_control + "' >/dev/full").status, 45);
-    EXPECT_EQ(testing::run_executable("'" + stdout_control + "' >&-").status, 45);
+    EXPECT_EQ(testing::run_executable("'" + stdout_control + "' >/dev/full").status,
+              testing::kSimulationStatus);
+    EXPECT_EQ(testing::run_executable("'" + stdout_control + "' >&-").status,
+              testing::kSimulationStatus);
     const auto fine = testing::run_executable("'" + stdout_control + "'");
     EXPECT_EQ(fine.status, 0);
     EXPECT_EQ(fine.out.substr(0, 12), "Input file:\t");
@@ -139,7 +142,7 @@ TEST(ReportDestination, PermissionsDecideBetweenRenameInPlaceAndRefusal) {
     TempDir dir;
     const std::string locked = dir.write("locked.txt", earlier_report);
     chmod(locked.c_str(), 0444);
-    EXPECT_EQ(run_in_process({control_for(dir, locked)}).status, 45);
+    EXPECT_EQ(run_in_process({control_for(dir, locked)}).status, testing::kSimulationStatus);
     EXPECT_EQ(read_file(locked), earlier_report);
 
     const std::string sealed_folder = dir.file("sealed");
@@ -149,7 +152,8 @@ TEST(ReportDestination, PermissionsDecideBetweenRenameInPlaceAndRefusal) {
     chmod(sealed_folder.c_str(), 0555);
     EXPECT_EQ(run_in_process({control_for(dir, report)}).status, 0);
     EXPECT_EQ(read_file(report).substr(0, 12), "Input file:\t");
-    EXPECT_EQ(run_in_process({control_for(dir, sealed_folder + "/new.txt")}).status, 45);
+    EXPECT_EQ(run_in_process({control_for(dir, sealed_folder + "/new.txt")}).status,
+              testing::kSimulationStatus);
 }
 
 TEST(CheckReportDestination, ClassifiesTheKindsOfDestination) {

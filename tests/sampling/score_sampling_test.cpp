@@ -27,9 +27,10 @@ Table build(std::vector<double> distribution, double scale = 10.0) {
 std::vector<std::int32_t> draw(const Table& table, std::int32_t n, std::int32_t seed,
                                double scale = 10.0) {
     std::vector<std::int32_t> counts(table.cumulative.size(), -7);
-    seed_uniform(seed);
-    draw_score_counts(n, static_cast<int>(table.cumulative.size()), scale, table.cumulative,
-                      table.lookup, counts);
+    UniformRandom generator;
+    seed_uniform(generator, seed);
+    draw_score_counts(generator, n, static_cast<int>(table.cumulative.size()), scale,
+                      table.cumulative, table.lookup, counts);
     return counts;
 }
 
@@ -69,10 +70,11 @@ TEST(ScoreDraws, EachDeviateGoesToTheSmallestScoreWhoseCumulativeValueReachesIt)
     const std::vector<double> distribution = {0.01, 0.02, 0.07, 0.2, 0.3, 0.25, 0.1, 0.05};
     const Table table = build(distribution);
     // The same deviates, placed by a plain search from score 0.
-    seed_uniform(2024);
+    UniformRandom generator;
+    seed_uniform(generator, 2024);
     std::vector<std::int32_t> expected(distribution.size(), 0);
     for (int i = 0; i < 20000; ++i) {
-        const double u = draw_uniform();
+        const double u = draw_uniform(generator);
         std::size_t j = 0;
         while (u > table.cumulative[j]) {
             ++j;
@@ -89,7 +91,7 @@ namespace eqsim {
 namespace {
 
 std::vector<std::int32_t> draw_raw(const std::vector<double>& distribution, std::int32_t n,
-                                   std::int32_t seed) {
+                                   std::int32_t seed, UniformRandom* after = nullptr) {
     std::vector<double> cumulative = distribution;
     std::vector<std::int32_t> lookup(11);
     const int k = static_cast<int>(distribution.size());
@@ -97,8 +99,12 @@ std::vector<std::int32_t> draw_raw(const std::vector<double>& distribution, std:
     RawSamplingTable table;
     build_raw_sampling_table(k, cumulative, table);
     std::vector<std::int32_t> counts(distribution.size(), -7);
-    seed_uniform(seed);
-    draw_score_counts_raw(n, k, table, counts);
+    UniformRandom generator;
+    seed_uniform(generator, seed);
+    draw_score_counts_raw(generator, n, k, table, counts);
+    if (after != nullptr) {
+        *after = generator;
+    }
     return counts;
 }
 
@@ -114,6 +120,20 @@ std::vector<double> bell(int k, double centre, double spread) {
         v /= total;
     }
     return p;
+}
+
+TEST(ScoreDraws, ASmallSampleAndATieArePinned) {
+    // Counts from the generator modelled in Python big integers, each deviate placed both by
+    // double comparison and by exact rational comparison with the cumulative values (they agree).
+    const std::vector<double> quarters = {0.1, 0.2, 0.3, 0.4};
+    EXPECT_EQ(draw(build(quarters), 20, 17), (std::vector<std::int32_t>{1, 5, 7, 7}));
+    EXPECT_EQ(draw_raw(quarters, 20, 17), (std::vector<std::int32_t>{1, 5, 7, 7}));
+
+    // A deviate equal to a cumulative value belongs to the lower score: seed 17 first draws
+    // 1589618570 / (2^31 - 1), here made the first score's cumulative value exactly.
+    const double u = 1589618570 / 2147483647.0;
+    EXPECT_EQ(draw(build({u, 1.0 - u}), 1, 17), (std::vector<std::int32_t>{1, 0}));
+    EXPECT_EQ(draw_raw({u, 1.0 - u}, 1, 17), (std::vector<std::int32_t>{1, 0}));
 }
 
 TEST(ScoreDraws, EveryLookupAndTheRawValuePathDrawTheSameSamples) {
@@ -146,13 +166,14 @@ TEST(ScoreDraws, EveryLookupAndTheRawValuePathDrawTheSameSamples) {
 
 TEST(ScoreDraws, RawPathLeavesTheGeneratorWhereTheDeviatePathDoes) {
     const std::vector<double> population = bell(41, 20.0, 8.0);
-    draw_raw(population, 777, 31337);
-    const std::int32_t after_raw = draw_uniform_raw();
-    seed_uniform(31337);
+    UniformRandom after;
+    draw_raw(population, 777, 31337, &after);
+    UniformRandom generator;
+    seed_uniform(generator, 31337);
     for (int i = 0; i < 777; ++i) {
-        draw_uniform();
+        draw_uniform(generator);
     }
-    EXPECT_EQ(draw_uniform_raw(), after_raw);
+    EXPECT_EQ(draw_uniform_raw(generator), draw_uniform_raw(after));
 }
 
 TEST(RawSamplingTable, ThresholdsAreTheFirstRawValuesBeyondEachCumulativeValue) {

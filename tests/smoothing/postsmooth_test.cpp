@@ -28,34 +28,29 @@ Values lumpy_sample(int k, int shift) {
     return rel;
 }
 
-// The new form's scores sit at 1..kx of the caller's arrays; the output entries around them must
+// The equated scores are written into the middle of a longer array; the entries around them must
 // stay untouched.
 struct Equated {
-    std::int16_t status;
+    bool ok;
     Values scores;
 };
 
 Equated equate(const Values& new_rel, const Values& old_rel, double smoothing,
                double new_size = 2000.0, double old_size = 1500.0, double tail_cut = 0.005) {
-    const int kx = static_cast<int>(new_rel.size());
-    Values shifted{7.0};
-    shifted.insert(shifted.end(), new_rel.begin(), new_rel.end());
     Values out(new_rel.size() + 2, kUntouched);
-    const std::span<double> output(out);
-    const double values[] = {smoothing};
-    const auto status = postsmooth_equate(
-        1, kx, 0, static_cast<int>(old_rel.size()) - 1, new_size, old_size, shifted, old_rel,
-        std::span<const std::span<double>>(&output, 1), values, 1, tail_cut);
+    const Status status =
+        postsmooth_equate(SamplePair{new_rel, old_rel, new_size, old_size}, smoothing, tail_cut,
+                          std::span<double>(out).subspan(1, new_rel.size()));
     EXPECT_EQ(out.front(), kUntouched);
     EXPECT_EQ(out.back(), kUntouched);
-    return {status, Values(out.begin() + 1, out.end() - 1)};
+    return {status.is_ok(), Values(out.begin() + 1, out.end() - 1)};
 }
 
 TEST(PostsmoothEquate, IdenticalSamplesGiveTheIdentity) {
     const Values rel = lumpy_sample(30, 0);
     for (double smoothing : {0.0, 0.3, 1.0}) {
         const Equated e = equate(rel, rel, smoothing, 1000.0, 1000.0);
-        ASSERT_EQ(e.status, 0);
+        ASSERT_TRUE(e.ok);
         for (std::size_t x = 0; x < e.scores.size(); ++x) {
             EXPECT_NEAR(e.scores[x], static_cast<double>(x), 1e-9) << smoothing;
         }
@@ -86,7 +81,7 @@ TEST(PostsmoothEquate, SmoothingBelowZeroActsAsZeroAndMoreBendsLess) {
 // arithmetic shows here as a changed last bit.
 TEST(PostsmoothEquate, AgreesWithReferenceValuesToTheLastBit) {
     const Equated e = equate(lumpy_sample(40, 2), lumpy_sample(36, -1), 0.2);
-    ASSERT_EQ(e.status, 0);
+    ASSERT_TRUE(e.ok);
     EXPECT_EQ(e.scores[3], 1.5076690517686251);
     EXPECT_EQ(e.scores[12], 8.5013665078254377);
     EXPECT_EQ(e.scores[20], 15.385068919875376);
@@ -98,32 +93,30 @@ TEST(PostsmoothEquate, UnusableArgumentsAndInputsAreHandledSafely) {
     const Values rel = lumpy_sample(20, 0);
     const Values other = lumpy_sample(20, 3);
     Values out(20, kUntouched);
-    const std::span<double> output(out);
-    const std::span<const std::span<double>> outputs(&output, 1);
-    const double values[] = {0.5};
-    // Ranges beyond the arrays, one score point, no smoothing value, nothing left to fit.
-    EXPECT_EQ(postsmooth_equate(0, 20, 0, 19, 100, 100, rel, rel, outputs, values, 1, 0.005), 1);
-    EXPECT_EQ(postsmooth_equate(0, 19, 0, 0, 100, 100, rel, rel, outputs, values, 1, 0.005), 1);
-    EXPECT_EQ(postsmooth_equate(0, 19, 0, 19, 100, 100, rel, rel, outputs, values, 0, 0.005), 1);
-    EXPECT_EQ(postsmooth_equate(0, 19, 0, 19, 100, 100, rel, other, outputs, values, 1, 0.45), 1);
+    const auto fails = [&](const SamplePair& samples, std::span<double> equated, double tail_cut) {
+        const Status status = postsmooth_equate(samples, 0.5, tail_cut, equated);
+        return status.code() == Status::Code::method_failed;
+    };
+    const std::span<const double> one_point = std::span<const double>(rel).first(1);
+    // No room for the scores, one score point, nothing left to fit.
+    EXPECT_TRUE(fails(SamplePair{rel, rel, 100, 100}, std::span<double>(out).first(19), 0.005));
+    EXPECT_TRUE(fails(SamplePair{rel, one_point, 100, 100}, out, 0.005));
+    EXPECT_TRUE(fails(SamplePair{rel, other, 100, 100}, out, 0.45));
     EXPECT_EQ(out, Values(20, kUntouched));
     // Input that is not a number ends in non-finite scores, never in a hang.
     Values broken = rel;
     broken[8] = kNaN;
     const Equated e = equate(broken, other, 0.5);
-    EXPECT_EQ(e.status, 0);
+    EXPECT_TRUE(e.ok);
     EXPECT_TRUE(std::isnan(e.scores[8]));
-    EXPECT_EQ(equate(rel, other, 0.5, kNaN).status, 0);
-    EXPECT_EQ(equate(rel, other, kNaN).status, 0);
+    EXPECT_TRUE(equate(rel, other, 0.5, kNaN).ok);
+    EXPECT_TRUE(equate(rel, other, kNaN).ok);
 }
 
 TEST(PostsmoothEquate, StandardErrorIsNeverTheRootOfANegativeVariance) {
-    double se = -1.0;
     // Tables this inconsistent drive the corrected variance below 0.
-    equating_standard_error(0.5, 2.0, 1.5, 1e6, 100.0, se);
-    EXPECT_EQ(se, 0.0);
-    equating_standard_error(0.5, 0.2, 0.6, 1000.0, 1000.0, se);
-    EXPECT_GT(se, 0.0);
+    EXPECT_EQ(equating_standard_error(0.5, 2.0, 1.5, 1e6, 100.0), 0.0);
+    EXPECT_GT(equating_standard_error(0.5, 0.2, 0.6, 1000.0, 1000.0), 0.0);
 }
 
 // One direction is fitted through a curve with a cut fitting range, the other through the
@@ -140,6 +133,15 @@ TEST(PostsmoothEquate, ExtensionLinesEndHalfAPointBeyondBothScales) {
         errors[x] = 0.1;
     }
     const FittingRange cut{3, 2}, whole{0, 0};
+    // One direction's equivalents: copies of the given values with the given fitting range.
+    const auto direction = [&](const DVector& e, FittingRange range) {
+        Equivalents eq{k, k, dvector(0, k - 1), dvector(0, k - 1), range};
+        for (int x = 0; x < k; ++x) {
+            eq.e[x] = e[x];
+            eq.se[x] = errors[x];
+        }
+        return eq;
+    };
     const int lo = cut.lowest, hi = k - 1 - cut.excluded_top;
     const auto on_line = [&](double x, double y) {
         const double corner = x < lo ? -0.5 : k - 0.5;
@@ -147,8 +149,8 @@ TEST(PostsmoothEquate, ExtensionLinesEndHalfAPointBeyondBothScales) {
         EXPECT_NEAR((y - corner) * (end - corner), (curve[end] - corner) * (x - corner), 1e-9);
     };
     Values equated(k);
-    smooth_and_average(k, k, values, values, curve, errors, cut, identity, errors, whole, 0.0,
-                       equated);
+    ASSERT_TRUE(smooth_and_average(direction(curve, cut), direction(identity, whole), values,
+                                   values, 0.0, equated));
     for (int x = 0; x < k; ++x) {
         const double y = 2.0 * equated[static_cast<std::size_t>(x)] - x;
         if (x < lo || x > hi) {
@@ -157,8 +159,8 @@ TEST(PostsmoothEquate, ExtensionLinesEndHalfAPointBeyondBothScales) {
             EXPECT_NEAR(y, curve[x], 1e-9);
         }
     }
-    smooth_and_average(k, k, values, values, identity, errors, whole, curve, errors, cut, 0.0,
-                       equated);
+    ASSERT_TRUE(smooth_and_average(direction(identity, whole), direction(curve, cut), values,
+                                   values, 0.0, equated));
     for (int x = 0; x < k; ++x) {
         const double y = 2.0 * equated[static_cast<std::size_t>(x)] - x;
         if (x < curve[lo] || x > curve[hi]) {

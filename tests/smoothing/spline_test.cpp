@@ -42,8 +42,15 @@ Fit fit(int lo, const Values& x, const Values& y, const Values& dy, double smoot
           vector_from(lo - 2, preset),
           vector_from(lo - 2, preset),
           vector_from(lo - 2, preset)};
-    fit_smoothing_spline(lo, hi, vector_from(lo, x), vector_from(lo, y), vector_from(lo, dy),
-                         smoothing, f.a, f.b, f.c, f.d);
+    const DVector xs = vector_from(lo, x);
+    const DVector ys = vector_from(lo, y);
+    const DVector dys = vector_from(lo, dy);
+    CubicPieces pieces{std::move(f.a), std::move(f.b), std::move(f.c), std::move(f.d)};
+    EXPECT_TRUE(fit_smoothing_spline(SplinePoints{lo, hi, xs, ys, dys}, smoothing, pieces));
+    f.a = std::move(pieces.a);
+    f.b = std::move(pieces.b);
+    f.c = std::move(pieces.c);
+    f.d = std::move(pieces.d);
     for (const DVector* v : {&f.a, &f.b, &f.c, &f.d}) {
         for (int i : {lo - 2, lo - 1, hi + 1, hi + 2}) {
             EXPECT_EQ((*v)[i], kSentinel) << i;

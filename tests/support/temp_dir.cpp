@@ -1,5 +1,6 @@
 #include "support/temp_dir.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,18 +83,32 @@ RunResult run_in_process(const std::vector<std::string>& args) {
     }
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
+    const TempDir scratch;
+    const int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (home < 0 || chdir(scratch.path().c_str()) != 0) {
+        throw std::runtime_error("cannot enter a scratch folder");
+    }
     RunResult result;
     result.status = eqsim::eqsim_main(static_cast<int>(argv.size()), argv.data(), out, err);
+    const bool back = fchdir(home) == 0;
+    close(home);
+    if (!back) {
+        throw std::runtime_error("cannot return from the scratch folder");
+    }
     result.out = drain(out);
     result.err = drain(err);
     return result;
 }
 
-RunResult run_executable(const std::string& arguments_and_redirections) {
+RunResult run_executable(const std::string& arguments_and_redirections,
+                         const std::string& working_folder) {
     TempDir capture;
+    const TempDir scratch;
+    const std::string folder = working_folder.empty() ? scratch.path() : working_folder;
     // The captures come first so that the caller's own redirections take precedence.
-    const std::string command = std::string("'") + EQSIM_EXECUTABLE + "' >'" + capture.file("out") +
-                                "' 2>'" + capture.file("err") + "' " + arguments_and_redirections;
+    const std::string command = "cd '" + folder + "' && '" + EQSIM_EXECUTABLE + "' >'" +
+                                capture.file("out") + "' 2>'" + capture.file("err") + "' " +
+                                arguments_and_redirections;
     const int raw = std::system(command.c_str());
     RunResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -34,12 +34,16 @@ struct RunResult {
     std::string err;
 };
 
-// Runs the program in this process with the given arguments (the program name is added).
+// Runs the program in this process with the given arguments (the program name is added), with a
+// scratch folder of its own as the current folder, so that a file it writes by a relative name
+// can never land in the checkout.
 RunResult run_in_process(const std::vector<std::string>& args);
 
 // Runs the built executable through the shell with standard output and error captured; the
-// arguments may carry redirections of their own, which take precedence.
-RunResult run_executable(const std::string& arguments_and_redirections);
+// arguments may carry redirections of their own, which take precedence. The current folder is
+// working_folder, or a scratch folder of its own when that is empty.
+RunResult run_executable(const std::string& arguments_and_redirections,
+                         const std::string& working_folder = {});
 
 // The bundled example's data file.
 std::string example_data_path();

@@ -1,0 +1,150 @@
+#include "study/index_page.h"
+
+#include <charconv>
+
+#include "study/plots.h"
+
+namespace eqsim::study {
+
+namespace {
+
+constexpr std::string_view kStyle = R"(<style>
+body { font-family: "DejaVu Sans", Verdana, Arial, Helvetica, sans-serif; color: #222;
+       background: #fff; margin: 1.5em auto; max-width: 64em; padding: 0 1em; line-height: 1.4; }
+h1 { font-size: 1.5em; margin-bottom: 0.2em; }
+h2 { font-size: 1.2em; margin-top: 1.6em; border-bottom: 1px solid #bbb; }
+figure { margin: 1em 0; break-inside: avoid; page-break-inside: avoid; }
+figure img { max-width: 100%; height: auto; display: block; }
+figcaption { font-size: 0.9em; color: #444; }
+table { border-collapse: collapse; font-size: 0.85em; margin: 0.5em 0; }
+th, td { border: 1px solid #bbb; padding: 0.2em 0.5em; }
+th { background: #eee; }
+td.n { text-align: right; font-variant-numeric: tabular-nums; }
+tbody tr:nth-child(even) { background: #f6f6f6; }
+p.note { font-size: 0.9em; color: #444; }
+@media print {
+  body { margin: 0; max-width: none; font-size: 10pt; }
+  h2 { break-after: avoid; page-break-after: avoid; }
+  tr { break-inside: avoid; page-break-inside: avoid; }
+  thead { display: table-header-group; }
+  tbody tr:nth-child(even) { background: none; }
+}
+</style>
+)";
+
+// Four significant digits: the table is for reading; scores.csv and summary.csv keep every digit.
+void append_short(double value, std::string& out) {
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value + 0.0, std::chars_format::general, 4);
+    out.append(buffer, result.ptr);
+}
+
+void append_cell(std::string_view text, bool numeric, std::string& out) {
+    out.append(numeric ? "<td class=\"n\">" : "<td>");
+    append_escaped(text, out);
+    out.append("</td>");
+}
+
+void append_sizes(const RowKey& key, std::string& out) {
+    append_number(key.n_new, out);
+    out.push_back('/');
+    append_number(key.n_old, out);
+}
+
+void append_figures(std::string& out) {
+    const struct {
+        Index index;
+        std::string_view heading;
+        std::string_view caption;
+    } sections[] = {
+        {Index::se, "Standard error",
+         "Standard deviation over the replications of each new-form raw score's equated score."},
+        {Index::bias, "Bias", "Mean over the replications less the criterion equating."},
+        {Index::rmse, "Root mean squared error",
+         "The square root of the squared standard error plus the squared bias."},
+    };
+    for (const auto& section : sections) {
+        out.append("<h2>");
+        append_escaped(section.heading, out);
+        out.append("</h2>\n");
+        for (const Quantity quantity : {Quantity::raw, Quantity::scale}) {
+            const std::string name = plot_file_name(section.index, quantity);
+            out.append("<figure><img src=\"");
+            append_escaped(name, out);
+            out.append("\" alt=\"");
+            append_escaped(section.heading, out);
+            out.append(quantity == Quantity::raw ? " of equated raw scores"
+                                                 : " of unrounded scale scores");
+            out.append("\"><figcaption>");
+            append_escaped(section.caption, out);
+            out.append(quantity == Quantity::raw ? " Equated raw scores."
+                                                 : " Unrounded scale scores.");
+            out.append(" (<a href=\"");
+            append_escaped(name, out);
+            out.append("\">");
+            append_escaped(name, out);
+            out.append("</a>)</figcaption></figure>\n");
+        }
+    }
+}
+
+void append_summary(std::span<const SummaryRow> summary, std::string& out) {
+    out.append(
+        "<h2>Summary</h2>\n<p class=\"note\">Weighted: averaged over the new form's raw "
+        "scores with its population relative frequencies, as root mean squares. "
+        "Unweighted: every raw score counts the same. All digits are in summary.csv."
+        "</p>\n");
+    out.append(
+        "<table>\n<thead>\n<tr><th rowspan=\"2\">Data</th><th rowspan=\"2\">Sizes "
+        "(new/old)</th><th rowspan=\"2\">Method</th><th rowspan=\"2\">Seed</th>"
+        "<th rowspan=\"2\">Replications</th><th rowspan=\"2\">Quantity</th>"
+        "<th colspan=\"3\">Weighted</th><th colspan=\"3\">Unweighted</th></tr>\n"
+        "<tr><th>SE</th><th>Bias</th><th>RMSE</th><th>SE</th><th>Bias</th><th>RMSE</th>"
+        "</tr>\n</thead>\n<tbody>\n");
+    for (const SummaryRow& row : summary) {
+        out.append("<tr>");
+        append_cell(row.key.data, false, out);
+        std::string text;
+        append_sizes(row.key, text);
+        append_cell(text, true, out);
+        append_cell(method_label(row.key), false, out);
+        append_cell(std::to_string(row.seed), true, out);
+        append_cell(std::to_string(row.replications), true, out);
+        append_cell(quantity_word(row.quantity), false, out);
+        for (const double value :
+             {row.se_w, row.bias_w, row.rmse_w, row.se_u, row.bias_u, row.rmse_u}) {
+            text.clear();
+            append_short(value, text);
+            append_cell(text, true, out);
+        }
+        out.append("</tr>\n");
+    }
+    out.append("</tbody>\n</table>\n");
+}
+
+}  // namespace
+
+std::string index_page(std::string_view title, std::span<const SummaryRow> summary) {
+    std::string out;
+    out.append(
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+        "<title>");
+    append_escaped(title, out);
+    out.append("</title>\n");
+    out.append(kStyle);
+    out.append("</head>\n<body>\n<h1>");
+    append_escaped(title, out);
+    out.append(
+        "</h1>\n<p class=\"note\">Conditional standard error, bias and root mean squared "
+        "error of equating against the new form's raw score, one panel per data set and "
+        "sample sizes, one line per method. The tables scores.csv, summary.csv and "
+        "histograms.csv beside this page hold the numbers.</p>\n");
+    append_figures(out);
+    append_summary(summary, out);
+    out.append("</body>\n</html>\n");
+    return out;
+}
+
+}  // namespace eqsim::study

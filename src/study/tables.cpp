@@ -1,0 +1,523 @@
+#include "study/tables.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <map>
+#include <system_error>
+#include <tuple>
+
+namespace eqsim::study {
+
+namespace {
+
+constexpr std::string_view kScoresHeader =
+    "data,n_new,n_old,method,parameter,seed,replications,score,weight,quantity,criterion,mean,se,"
+    "bias,rmse\n";
+constexpr std::string_view kSummaryHeader =
+    "data,n_new,n_old,method,parameter,seed,replications,quantity,se_w,bias_w,rmse_w,se_u,bias_u,"
+    "rmse_u\n";
+constexpr std::string_view kHistogramsHeader =
+    "data,n_new,n_old,method,parameter,score,scale_score,count\n";
+
+constexpr std::size_t kScoreFields = 15;
+constexpr std::size_t kSummaryFields = 14;
+constexpr std::size_t kHistogramFields = 8;
+
+// ---- writing ----
+
+void append_integer(std::int64_t value, std::string& out) {
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+void append_text_field(std::string_view text, std::string& out) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out.append(text);
+        return;
+    }
+    out.push_back('"');
+    for (const char c : text) {
+        if (c == '"') {
+            out.push_back('"');
+        }
+        out.push_back(c);
+    }
+    out.push_back('"');
+}
+
+void append_key(const RowKey& key, std::string& out) {
+    append_text_field(key.data, out);
+    out.push_back(',');
+    append_number(key.n_new, out);
+    out.push_back(',');
+    append_number(key.n_old, out);
+    out.push_back(',');
+    out.append(method_info(key.method).word);
+    out.push_back(',');
+    if (key.parameter) {
+        append_number(*key.parameter, out);
+    }
+}
+
+void append_numbers(std::initializer_list<double> values, std::string& out) {
+    for (const double value : values) {
+        out.push_back(',');
+        append_number(value, out);
+    }
+}
+
+// ---- reading ----
+
+// One record of a CSV text: its fields, unquoted, and the line on which it starts.
+struct Record {
+    std::vector<std::string> fields;
+    long line = 0;
+};
+
+class CsvReader {
+  public:
+    CsvReader(std::string_view text, std::string_view file_name)
+        : text_(text), file_name_(file_name) {}
+
+    // Reads the next record. Returns false at the end of the text or on an error (then error()
+    // is not empty).
+    bool next(Record& record) {
+        record.fields.clear();
+        record.line = line_;
+        if (pos_ >= text_.size()) {
+            return false;
+        }
+        std::string field;
+        while (true) {
+            field.clear();
+            if (pos_ < text_.size() && text_[pos_] == '"') {
+                if (!read_quoted(field)) {
+                    return false;
+                }
+            } else {
+                while (pos_ < text_.size() && text_[pos_] != ',' && text_[pos_] != '\n' &&
+                       text_[pos_] != '\r') {
+                    if (text_[pos_] == '"') {
+                        fail(line_, "a quote inside an unquoted field");
+                        return false;
+                    }
+                    field.push_back(text_[pos_++]);
+                }
+            }
+            record.fields.push_back(field);
+            if (pos_ >= text_.size()) {
+                return true;
+            }
+            const char c = text_[pos_++];
+            if (c == ',') {
+                continue;
+            }
+            if (c == '\r') {
+                if (pos_ >= text_.size() || text_[pos_] != '\n') {
+                    fail(line_, "a carriage return outside quotes that does not end the line");
+                    return false;
+                }
+                ++pos_;
+            }
+            ++line_;
+            return true;
+        }
+    }
+
+    const std::string& error() const { return error_; }
+
+    void fail(long line, std::string_view what) {
+        error_.assign(file_name_);
+        error_.push_back(':');
+        error_.append(std::to_string(line));
+        error_.append(": ");
+        error_.append(what);
+    }
+
+  private:
+    bool read_quoted(std::string& field) {
+        const long start = line_;
+        ++pos_;
+        while (true) {
+            if (pos_ >= text_.size()) {
+                fail(start, "a quoted field is not closed before the end of the file");
+                return false;
+            }
+            const char c = text_[pos_++];
+            if (c == '"') {
+                if (pos_ < text_.size() && text_[pos_] == '"') {
+                    field.push_back('"');
+                    ++pos_;
+                    continue;
+                }
+                if (pos_ < text_.size() && text_[pos_] != ',' && text_[pos_] != '\n' &&
+                    text_[pos_] != '\r') {
+                    fail(line_, "text after the closing quote of a field");
+                    return false;
+                }
+                return true;
+            }
+            if (c == '\n') {
+                ++line_;
+            }
+            field.push_back(c);
+        }
+    }
+
+    std::string_view text_;
+    std::string_view file_name_;
+    std::size_t pos_ = 0;
+    long line_ = 1;
+    std::string error_;
+};
+
+// Converts one record's fields, naming the first field that does not read.
+class FieldReader {
+  public:
+    FieldReader(const Record& record, std::span<const std::string_view> names)
+        : record_(record), names_(names) {}
+
+    bool text(std::size_t i, std::string& value) {
+        value = record_.fields[i];
+        return true;
+    }
+
+    bool number(std::size_t i, double& value) {
+        const std::string& f = record_.fields[i];
+        const char* end = f.data() + f.size();
+        const auto result = std::from_chars(f.data(), end, value);
+        if (f.empty() || result.ec != std::errc() || result.ptr != end) {
+            return bad(i, "a number");
+        }
+        return true;
+    }
+
+    template <typename Int>
+    bool integer(std::size_t i, Int& value) {
+        const std::string& f = record_.fields[i];
+        const char* end = f.data() + f.size();
+        const auto result = std::from_chars(f.data(), end, value);
+        if (f.empty() || result.ec != std::errc() || result.ptr != end) {
+            return bad(i, "an integer");
+        }
+        return true;
+    }
+
+    bool quantity(std::size_t i, Quantity& value) {
+        for (const Quantity q : {Quantity::raw, Quantity::scale, Quantity::rounded}) {
+            if (record_.fields[i] == quantity_word(q)) {
+                value = q;
+                return true;
+            }
+        }
+        return bad(i, "raw, scale or rounded");
+    }
+
+    bool key(RowKey& key) {
+        if (!text(0, key.data) || !number(1, key.n_new) || !number(2, key.n_old)) {
+            return false;
+        }
+        const MethodInfo* info = nullptr;
+        for (const MethodInfo& candidate : method_table()) {
+            if (record_.fields[3] == candidate.word) {
+                info = &candidate;
+            }
+        }
+        if (info == nullptr) {
+            return bad(3, "Postsmoothing, Presmoothing, None, Linear or Mean");
+        }
+        key.method = info->method;
+        const bool takes_parameter = info->rule != SmoothingRule::ignored;
+        if (!takes_parameter) {
+            key.parameter.reset();
+            if (!record_.fields[4].empty()) {
+                problem_ = "parameter is given for " + std::string(info->word) +
+                           ", which takes none; it should be empty";
+                return false;
+            }
+            return true;
+        }
+        double parameter = 0.0;
+        if (!number(4, parameter)) {
+            return false;
+        }
+        key.parameter = parameter;
+        return true;
+    }
+
+    const std::string& problem() const { return problem_; }
+
+  private:
+    bool bad(std::size_t i, std::string_view expected) {
+        problem_ = std::string(names_[i]) + " is \"" + record_.fields[i] + "\"; it should be " +
+                   std::string(expected);
+        return false;
+    }
+
+    const Record& record_;
+    std::span<const std::string_view> names_;
+    std::string problem_;
+};
+
+// Splits a header line into its names (the headers hold no quotes).
+std::vector<std::string_view> header_names(std::string_view header) {
+    std::vector<std::string_view> names;
+    header.remove_suffix(1);
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = header.find(',', start);
+        names.push_back(header.substr(start, comma - start));
+        if (comma == std::string_view::npos) {
+            return names;
+        }
+        start = comma + 1;
+    }
+}
+
+// Reads a table whose header is header and whose rows convert_row turns into Row.
+template <typename Row, typename Convert>
+bool parse_table(std::string_view text, std::string_view file_name, std::string_view header,
+                 std::vector<Row>& rows, std::string& diagnostic, Convert convert_row) {
+    const std::vector<std::string_view> names = header_names(header);
+    CsvReader reader(text, file_name);
+    Record record;
+    if (!reader.next(record)) {
+        if (reader.error().empty()) {
+            reader.fail(1, "the file is empty; it should start with the header line");
+        }
+        diagnostic = reader.error();
+        return false;
+    }
+    if (record.fields.size() != names.size() ||
+        !std::equal(names.begin(), names.end(), record.fields.begin())) {
+        reader.fail(
+            1, "the header is not \"" + std::string(header.substr(0, header.size() - 1)) + "\"");
+        diagnostic = reader.error();
+        return false;
+    }
+    while (reader.next(record)) {
+        if (record.fields.size() != names.size()) {
+            reader.fail(record.line, "the row has " + std::to_string(record.fields.size()) +
+                                         " fields; it should have " + std::to_string(names.size()));
+            diagnostic = reader.error();
+            return false;
+        }
+        FieldReader fields(record, names);
+        Row row;
+        if (!convert_row(fields, row)) {
+            reader.fail(record.line, fields.problem());
+            diagnostic = reader.error();
+            return false;
+        }
+        rows.push_back(std::move(row));
+    }
+    if (!reader.error().empty()) {
+        diagnostic = reader.error();
+        return false;
+    }
+    return true;
+}
+
+// Ordering of keys for grouping (parameters compare by value; absent before present).
+bool key_less(const RowKey& a, const RowKey& b) {
+    return std::tie(a.data, a.n_new, a.n_old, a.method, a.parameter) <
+           std::tie(b.data, b.n_new, b.n_old, b.method, b.parameter);
+}
+
+}  // namespace
+
+std::string_view quantity_word(Quantity quantity) {
+    switch (quantity) {
+        case Quantity::raw:
+            return "raw";
+        case Quantity::scale:
+            return "scale";
+        case Quantity::rounded:
+            return "rounded";
+    }
+    return "";
+}
+
+std::string_view scores_header() {
+    return kScoresHeader;
+}
+std::string_view summary_header() {
+    return kSummaryHeader;
+}
+std::string_view histograms_header() {
+    return kHistogramsHeader;
+}
+
+void append_number(double value, std::string& out) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+void append_score_row(const ScoreRow& row, std::string& out) {
+    append_key(row.key, out);
+    out.push_back(',');
+    append_integer(row.seed, out);
+    out.push_back(',');
+    append_integer(row.replications, out);
+    out.push_back(',');
+    append_integer(row.score, out);
+    append_numbers({row.weight}, out);
+    out.push_back(',');
+    out.append(quantity_word(row.quantity));
+    append_numbers({row.criterion, row.mean, row.se, row.bias, row.rmse}, out);
+    out.push_back('\n');
+}
+
+void append_summary_row(const SummaryRow& row, std::string& out) {
+    append_key(row.key, out);
+    out.push_back(',');
+    append_integer(row.seed, out);
+    out.push_back(',');
+    append_integer(row.replications, out);
+    out.push_back(',');
+    out.append(quantity_word(row.quantity));
+    append_numbers({row.se_w, row.bias_w, row.rmse_w, row.se_u, row.bias_u, row.rmse_u}, out);
+    out.push_back('\n');
+}
+
+void append_histogram_row(const HistogramRow& row, std::string& out) {
+    append_key(row.key, out);
+    out.push_back(',');
+    append_integer(row.score, out);
+    append_numbers({row.scale_score}, out);
+    out.push_back(',');
+    append_integer(row.count, out);
+    out.push_back('\n');
+}
+
+bool parse_scores(std::string_view text, std::string_view file_name, std::vector<ScoreRow>& rows,
+                  std::string& diagnostic) {
+    static_assert(kScoreFields == 15);
+    return parse_table(
+        text, file_name, kScoresHeader, rows, diagnostic, [](FieldReader& f, ScoreRow& row) {
+            return f.key(row.key) && f.integer(5, row.seed) && f.integer(6, row.replications) &&
+                   f.integer(7, row.score) && f.number(8, row.weight) &&
+                   f.quantity(9, row.quantity) && f.number(10, row.criterion) &&
+                   f.number(11, row.mean) && f.number(12, row.se) && f.number(13, row.bias) &&
+                   f.number(14, row.rmse);
+        });
+}
+
+bool parse_summary(std::string_view text, std::string_view file_name, std::vector<SummaryRow>& rows,
+                   std::string& diagnostic) {
+    static_assert(kSummaryFields == 14);
+    return parse_table(
+        text, file_name, kSummaryHeader, rows, diagnostic, [](FieldReader& f, SummaryRow& row) {
+            return f.key(row.key) && f.integer(5, row.seed) && f.integer(6, row.replications) &&
+                   f.quantity(7, row.quantity) && f.number(8, row.se_w) &&
+                   f.number(9, row.bias_w) && f.number(10, row.rmse_w) && f.number(11, row.se_u) &&
+                   f.number(12, row.bias_u) && f.number(13, row.rmse_u);
+        });
+}
+
+bool parse_histograms(std::string_view text, std::string_view file_name,
+                      std::vector<HistogramRow>& rows, std::string& diagnostic) {
+    static_assert(kHistogramFields == 8);
+    return parse_table(text, file_name, kHistogramsHeader, rows, diagnostic,
+                       [](FieldReader& f, HistogramRow& row) {
+                           return f.key(row.key) && f.integer(5, row.score) &&
+                                  f.number(6, row.scale_score) && f.integer(7, row.count);
+                       });
+}
+
+void set_bias_and_rmse(ScoreRow& row) {
+    row.bias = row.mean - row.criterion;
+    row.rmse = std::sqrt(row.se * row.se + row.bias * row.bias);
+}
+
+SummaryRow summarise_scores(std::span<const ScoreRow> rows) {
+    std::vector<const ScoreRow*> ordered;
+    ordered.reserve(rows.size());
+    for (const ScoreRow& row : rows) {
+        ordered.push_back(&row);
+    }
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const ScoreRow* a, const ScoreRow* b) { return a->score < b->score; });
+
+    SummaryRow summary;
+    summary.key = rows.front().key;
+    summary.seed = rows.front().seed;
+    summary.replications = rows.front().replications;
+    summary.quantity = rows.front().quantity;
+    const double uniform = 1.0 / static_cast<double>(rows.size());
+    double se_w = 0.0, bias_w = 0.0, rmse_w = 0.0, se_u = 0.0, bias_u = 0.0, rmse_u = 0.0;
+    for (const ScoreRow* row : ordered) {
+        const double se2 = row->se * row->se;
+        const double bias2 = row->bias * row->bias;
+        const double rmse2 = row->rmse * row->rmse;
+        se_w += row->weight * se2;
+        bias_w += row->weight * bias2;
+        rmse_w += row->weight * rmse2;
+        se_u += uniform * se2;
+        bias_u += uniform * bias2;
+        rmse_u += uniform * rmse2;
+    }
+    summary.se_w = std::sqrt(se_w);
+    summary.bias_w = std::sqrt(bias_w);
+    summary.rmse_w = std::sqrt(rmse_w);
+    summary.se_u = std::sqrt(se_u);
+    summary.bias_u = std::sqrt(bias_u);
+    summary.rmse_u = std::sqrt(rmse_u);
+    return summary;
+}
+
+std::vector<SummaryRow> summarise_all_scores(std::span<const ScoreRow> rows) {
+    // Group positions by key and quantity, remembering the order of first appearance.
+    struct GroupLess {
+        bool operator()(const std::pair<const RowKey*, Quantity>& a,
+                        const std::pair<const RowKey*, Quantity>& b) const {
+            if (key_less(*a.first, *b.first)) {
+                return true;
+            }
+            if (key_less(*b.first, *a.first)) {
+                return false;
+            }
+            return a.second < b.second;
+        }
+    };
+    std::map<std::pair<const RowKey*, Quantity>, std::size_t, GroupLess> group_of;
+    std::vector<std::vector<ScoreRow>> groups;
+    for (const ScoreRow& row : rows) {
+        const auto [it, added] = group_of.try_emplace({&row.key, row.quantity}, groups.size());
+        if (added) {
+            groups.emplace_back();
+        }
+        groups[it->second].push_back(row);
+    }
+    std::vector<SummaryRow> summaries;
+    summaries.reserve(groups.size());
+    for (const std::vector<ScoreRow>& group : groups) {
+        summaries.push_back(summarise_scores(group));
+    }
+    return summaries;
+}
+
+std::string method_label(const RowKey& key) {
+    std::string label(method_info(key.method).word);
+    if (key.parameter) {
+        label.push_back(' ');
+        append_number(*key.parameter, label);
+    }
+    return label;
+}
+
+std::string condition_label(const RowKey& key) {
+    std::string label = key.data + ", n = ";
+    append_number(key.n_new, label);
+    if (key.n_old != key.n_new) {
+        label.push_back('/');
+        append_number(key.n_old, label);
+    }
+    return label;
+}
+
+}  // namespace eqsim::study

@@ -1,0 +1,106 @@
+#include "study/plots.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "study/index_page.h"
+
+namespace eqsim::study {
+namespace {
+
+// True when every tag is closed in order (enough of XML for text written by hand).
+bool tags_balance(const std::string& text) {
+    std::vector<std::string> open;
+    for (std::size_t pos = text.find('<'); pos != std::string::npos; pos = text.find('<', pos)) {
+        const std::size_t end = text.find('>', pos);
+        if (end == std::string::npos) {
+            return false;
+        }
+        const std::string tag = text.substr(pos + 1, end - pos - 1);
+        pos = end;
+        if (tag.empty() || tag[0] == '!' || tag.back() == '/') {
+            continue;
+        }
+        const std::string name =
+            tag.substr(tag[0] == '/', tag.find_first_of(" \n") - (tag[0] == '/'));
+        if (name == "meta" || name == "img") {
+            continue;
+        }
+        if (tag[0] != '/') {
+            open.push_back(name);
+        } else if (open.empty() || open.back() != name) {
+            return false;
+        } else {
+            open.pop_back();
+        }
+    }
+    return open.empty();
+}
+
+std::vector<ScoreRow> example_rows() {
+    std::vector<ScoreRow> rows;
+    for (const char* data : {"a&b.dat", "c<d>.dat"}) {
+        for (const std::optional<double> parameter : {std::optional<double>(), {0.3}}) {
+            for (std::int32_t x = 0; x <= 20; ++x) {
+                for (const Quantity q : {Quantity::raw, Quantity::scale, Quantity::rounded}) {
+                    ScoreRow row;
+                    row.key = {data, 500, 3000,
+                               parameter ? Method::postsmoothing : Method::unsmoothed, parameter};
+                    row.score = x;
+                    row.quantity = q;
+                    row.weight = 1.0 / 21;
+                    row.se = 0.2 + 0.001 * (x - 10) * (x - 10);
+                    row.criterion = x;
+                    row.mean = x + 0.01 * (x - 10) * (parameter ? 2 : 1);
+                    set_bias_and_rmse(row);
+                    rows.push_back(row);
+                }
+            }
+        }
+    }
+    rows[5].se = std::nan("");  // a gap in one line
+    return rows;
+}
+
+TEST(StudyPlots, SixWellFormedPlotsThatDependOnlyOnTheRows) {
+    const std::vector<ScoreRow> rows = example_rows();
+    const std::vector<PlotFile> plots = study_plots(rows);
+    ASSERT_EQ(plots.size(), 6u);
+    const char* names[] = {"se_raw.svg",     "se_scale.svg", "bias_raw.svg",
+                           "bias_scale.svg", "rmse_raw.svg", "rmse_scale.svg"};
+    for (std::size_t i = 0; i < plots.size(); ++i) {
+        const std::string& svg = plots[i].svg;
+        EXPECT_EQ(plots[i].name, names[i]);
+        EXPECT_TRUE(tags_balance(svg)) << plots[i].name;
+        EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
+        EXPECT_NE(svg.find("a&amp;b.dat, n = 500/3000"), std::string::npos);
+        EXPECT_NE(svg.find("c&lt;d&gt;.dat"), std::string::npos);
+        EXPECT_NE(svg.find(">Postsmoothing 0.3<"), std::string::npos);
+        EXPECT_EQ(svg.find("nan"), std::string::npos);
+        EXPECT_EQ(svg.find("-0.00 "), std::string::npos);
+    }
+    // The same rows give the same bytes; a change of one value changes them.
+    EXPECT_EQ(study_plots(rows)[0].svg, plots[0].svg);
+    std::vector<ScoreRow> changed = rows;
+    changed[3].se += 0.05;
+    EXPECT_NE(plot_svg(changed, Index::se, Quantity::raw), plots[0].svg);
+}
+
+TEST(StudyPlots, IndexPageShowsThePlotsAndEscapesTheSummary) {
+    const std::vector<ScoreRow> rows = example_rows();
+    const std::vector<SummaryRow> summary = summarise_all_scores(rows);
+    const std::string page = index_page("Study <1>", summary);
+    EXPECT_TRUE(tags_balance(page));
+    EXPECT_EQ(page, index_page("Study <1>", summary));
+    EXPECT_NE(page.find("<title>Study &lt;1&gt;</title>"), std::string::npos);
+    for (const PlotFile& plot : study_plots(rows)) {
+        EXPECT_NE(page.find("<img src=\"" + plot.name + "\""), std::string::npos);
+    }
+    EXPECT_NE(page.find("<td>c&lt;d&gt;.dat</td>"), std::string::npos);
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace eqsim::study
