@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -229,6 +230,19 @@ bool read_control_file(const std::string& path, ControlParameters& params, std::
             return false;
         }
     }
+}
+
+std::int32_t settle_seed(std::int32_t seed) {
+    if (seed == 0) {
+        // Reduced so that it stays a usable seed after 2038 too.
+        const long long seconds = static_cast<long long>(std::time(nullptr));
+        long long reduced = seconds % kLargestSeed;
+        if (reduced < 0) {
+            reduced += kLargestSeed;
+        }
+        return reduced == 0 ? 1 : static_cast<std::int32_t>(reduced);
+    }
+    return seed < 0 ? -seed : seed;
 }
 
 std::string column_problem(std::int32_t column) {

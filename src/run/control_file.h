@@ -32,6 +32,10 @@ bool read_control_file(const std::string& path, ControlParameters& params, std::
 // Returns true when the final settings can run; otherwise diagnostic says what is wrong.
 bool validate_control_parameters(const ControlParameters& params, std::string& diagnostic);
 
+// The seed a run uses: a seed of 0 takes the calendar time in seconds (reduced to
+// 1..2147483646), a negative seed its absolute value.
+std::int32_t settle_seed(std::int32_t seed);
+
 // Checks of single final values, shared with the study file: each gives an empty text when the
 // value can run, else what is wrong with it.
 std::string column_problem(std::int32_t column);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -189,6 +190,46 @@ bool read_data_file(const std::string& name, const std::int16_t columns[3], Data
     }
     arrays.new_points = reader.new_count();
     arrays.old_points = reader.old_count();
+    return true;
+}
+
+bool read_criterion_column(const std::string& name, int column, int count,
+                           std::vector<double>& values, std::string& diagnostic) {
+    values.clear();
+    FileHandle file(std::fopen(name.c_str(), "r"));
+    if (!file) {
+        diagnostic = name + ": cannot open data file: " + std::strerror(errno);
+        return false;
+    }
+    skip_byte_order_mark(file.get());
+    TextLine line;
+    for (int i = 0; i < count; ++i) {
+        const std::string where = name + ":" + std::to_string(i + 1) + ": ";
+        if (read_text_line(file.get(), kMaxDataRow + 1, line) != LineStatus::line) {
+            diagnostic = where + "data file changed or became unreadable while it was read";
+            return false;
+        }
+        std::string_view tokens[kDataTokenLimit];
+        const int found = split_tokens(kDataTokenLimit, kDataByteLimit, line.text, tokens);
+        if (column > found) {
+            diagnostic = where + "row has " + std::to_string(found) + " columns; the criterion's " +
+                         "column " + std::to_string(column) + " is needed";
+            return false;
+        }
+        const std::string_view entry = tokens[column - 1];
+        double value = 0.0;
+        char* end = nullptr;
+        const std::string text(entry);
+        value = std::strtod(text.c_str(), &end);
+        if (end != text.c_str() + text.size() || text.empty() || !std::isfinite(value)) {
+            diagnostic = where + "criterion " + quoted(entry) + " in column " +
+                         std::to_string(column) +
+                         " is not a finite number; the column must hold the criterion's equated " +
+                         "raw score of every new-form raw score";
+            return false;
+        }
+        values.push_back(value);
+    }
     return true;
 }
 

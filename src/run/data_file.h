@@ -40,6 +40,12 @@ struct DataArrays {
 bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
                     std::string& diagnostic);
 
+// Reads column (counted from 1) of the first count rows of the data file name into values: the
+// criterion's equated raw score of each new-form raw score. Every one of those rows must hold the
+// column and a finite number there (signs allowed). False, with diagnostic, otherwise.
+bool read_criterion_column(const std::string& name, int column, int count,
+                           std::vector<double>& values, std::string& diagnostic);
+
 // Counts the rows from the current position up to the end of the rows (an empty line, a line
 // beginning with terminator, or the end of the file) and restores the position. 0 on failure.
 // Counting stops once the count exceeds kMaxDataRows.

@@ -45,19 +45,6 @@ int fail(std::FILE* out, std::FILE* err, std::string_view message, const std::st
     return static_cast<int>(message.size());
 }
 
-// A seed of 0 asks for the clock; reduced so that it stays a usable seed after 2038 too.
-std::int32_t settle_seed(std::int32_t seed) {
-    if (seed == 0) {
-        const long long seconds = static_cast<long long>(std::time(nullptr));
-        long long reduced = seconds % kLargestSeed;
-        if (reduced < 0) {
-            reduced += kLargestSeed;
-        }
-        return reduced == 0 ? 1 : static_cast<std::int32_t>(reduced);
-    }
-    return seed < 0 ? -seed : seed;
-}
-
 // The spline's vectors ran out of storage: the numerical code's own three-line report on
 // standard error, and status 1.
 int fail_for_vector_storage(std::FILE* err, const std::string& diagnostic) {

@@ -287,9 +287,11 @@ Status run_checked(const SimulationOptions& options, SimulationResult& result) {
         // The new form's sample is always drawn first.
         new_form.draw(random, options.sampling);
         old_form.draw(random, options.sampling);
-        for (MethodRun& run : runs) {
-            if (Status s = run.add_replication(r, samples, options.scale, options.conversion);
+        for (std::size_t m = 0; m < runs.size(); ++m) {
+            if (Status s = runs[m].add_replication(r, samples, options.scale, options.conversion);
                 !s.is_ok()) {
+                result.failed_method = static_cast<int>(m);
+                result.failed_replication = r;
                 return s;
             }
         }
@@ -303,6 +305,7 @@ Status run_checked(const SimulationOptions& options, SimulationResult& result) {
         // Scale scores beyond about 1e154 overflow their sums of squares, which would come out
         // as infinite or (infinity less infinity) vanishing spreads; neither is a result.
         if (!runs[m].finish(kx, options.replications, result.methods[m])) {
+            result.failed_method = static_cast<int>(m);
             return Status::error(
                 Status::Code::method_failed,
                 "the statistics over replications overflowed (scale scores too large)");

@@ -117,6 +117,10 @@ struct SimulationResult {
     std::vector<double> weights;
     // In the order of SimulationOptions::methods.
     std::vector<MethodResult> methods;
+    // After a failure of a method: its position in SimulationOptions::methods and the replication
+    // it failed on (0 when the statistics overflowed at the end); otherwise -1 and 0.
+    int failed_method = -1;
+    std::int32_t failed_replication = 0;
 };
 
 // Checks the populations and sample sizes of options as run_simulation() does, without running.

@@ -484,19 +484,26 @@ std::vector<SummaryRow> summarise_all_scores(std::span<const ScoreRow> rows) {
             return a.second < b.second;
         }
     };
+    // Groups hold positions, not copies: a study's score rows are held once.
     std::map<std::pair<const RowKey*, Quantity>, std::size_t, GroupLess> group_of;
-    std::vector<std::vector<ScoreRow>> groups;
-    for (const ScoreRow& row : rows) {
-        const auto [it, added] = group_of.try_emplace({&row.key, row.quantity}, groups.size());
+    std::vector<std::vector<std::size_t>> groups;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto [it, added] =
+            group_of.try_emplace({&rows[i].key, rows[i].quantity}, groups.size());
         if (added) {
             groups.emplace_back();
         }
-        groups[it->second].push_back(row);
+        groups[it->second].push_back(i);
     }
     std::vector<SummaryRow> summaries;
     summaries.reserve(groups.size());
-    for (const std::vector<ScoreRow>& group : groups) {
-        summaries.push_back(summarise_scores(group));
+    std::vector<ScoreRow> group_rows;
+    for (const std::vector<std::size_t>& group : groups) {
+        group_rows.clear();
+        for (const std::size_t i : group) {
+            group_rows.push_back(rows[i]);
+        }
+        summaries.push_back(summarise_scores(group_rows));
     }
     return summaries;
 }

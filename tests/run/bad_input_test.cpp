@@ -106,6 +106,9 @@ struct Row {
     std::string diagnostic = {};
     // Prepares the folder further; returns a reason to skip the row, or an empty text.
     std::function<std::string(const TempDir&)> setup = nullptr;
+    // The row runs eqsim-study with control as the study file study.txt, whose earlier outputs
+    // in results/ must survive a failure.
+    bool study = false;
 };
 
 struct Outcome {
@@ -117,9 +120,10 @@ struct Outcome {
 
 // Runs the executable in folder with the row's arguments, limits and standard output.
 Outcome run_row(const Row& row, const TempDir& folder, const TempDir& capture) {
-    std::vector<std::string> args = row.arguments.value_or(std::vector<std::string>{"run.ctl"});
+    std::vector<std::string> args =
+        row.arguments.value_or(std::vector<std::string>{row.study ? "study.txt" : "run.ctl"});
     std::vector<char*> argv;
-    std::string program = EQSIM_EXECUTABLE;
+    std::string program = row.study ? EQSIM_STUDY_EXECUTABLE : EQSIM_EXECUTABLE;
     argv.push_back(program.data());
     for (std::string& arg : args) {
         argv.push_back(arg.data());
@@ -441,6 +445,42 @@ std::vector<Row> rows() {
                  .control = "I scores.dat\nSM Mean\nR 2\nSE 7\n",
                  .expect = Expect::report_on_stdout});
 
+    // eqsim-study: errors found before any replication end with status 2; a method that fails on
+    // a replication, or outputs that cannot be written, with status 1. Earlier outputs stay.
+    const std::string study_head = "data scores.dat\nseed 5\noutput results\n";
+    t.push_back({.name = "StudyFileOfBinaryGarbage",
+                 .control = garbage(4096, 3),
+                 .status = 2,
+                 .study = true});
+    t.push_back({.name = "StudyUnknownKeyword",
+                 .control = study_head + "method None\nmethods Mean\n",
+                 .status = 2,
+                 .diagnostic = "study.txt:5:",
+                 .study = true});
+    t.push_back({.name = "StudyDataFileMissing",
+                 .control = study_head + "method None\n",
+                 .data = std::nullopt,
+                 .status = 2,
+                 .diagnostic = "scores.dat",
+                 .study = true});
+    t.push_back({.name = "StudyOutputFolderIsAFile",
+                 .control = "data scores.dat\nmethod None\noutput scores.dat\n",
+                 .status = 2,
+                 .diagnostic = "scores.dat",
+                 .study = true});
+    t.push_back({.name = "StudyMethodFailsOnAReplication",
+                 .control = study_head + "method None\nmethod Linear\nreplications 4\n",
+                 .data = "0 0 10\n7 0 20\n0 9 30\n0 0 40\n",
+                 .status = 1,
+                 .diagnostic = "Linear, replication 1",
+                 .study = true});
+    t.push_back({.name = "StudyOutputsBeyondTheFileSizeLimit",
+                 .control = study_head + "method None\nreplications 3\n",
+                 .status = 1,
+                 .file_size = 2048,
+                 .diagnostic = "results/",
+                 .study = true});
+
 #if !defined(EQSIM_UNDER_ADDRESS_SANITIZER)
     // Storage runs out: 2000 score points times 32767 scale points is a histogram of 262 MB,
     // beyond an address space of 128 MB. (The sanitizer reserves far more address space than
@@ -465,7 +505,11 @@ TEST_P(BadInput, EndsWithItsMessageAndStatusAndHarmsNoEarlierReport) {
     const Row& row = GetParam();
     TempDir folder;
     TempDir capture;
-    folder.write("run.ctl", row.control);
+    folder.write(row.study ? "study.txt" : "run.ctl", row.control);
+    if (row.study) {
+        std::filesystem::create_directory(folder.file("results"));
+        folder.write("results/scores.csv", earlier_report);
+    }
     if (row.data) {
         folder.write("scores.dat", *row.data);
     }
@@ -487,6 +531,16 @@ TEST_P(BadInput, EndsWithItsMessageAndStatusAndHarmsNoEarlierReport) {
     EXPECT_EQ(o.status, expected_status) << o.err;
     EXPECT_EQ(o.err.find("ERROR: "), std::string::npos) << "a sanitizer report:\n" << o.err;
     EXPECT_EQ(o.err.find("runtime error"), std::string::npos) << "a sanitizer report:\n" << o.err;
+    if (row.study) {
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err.rfind("eqsim-study: ", 0), 0u) << o.err;
+        EXPECT_EQ(o.err.find('\n'), o.err.size() - 1) << "one diagnostic line: " << o.err;
+        EXPECT_NE(o.err.find(row.diagnostic), std::string::npos) << o.err;
+        EXPECT_EQ(folder_state(folder.path()), before) << "the folder changed";
+        EXPECT_EQ(folder_state(folder.file("results")).size(), 1u) << "an output was left";
+        EXPECT_EQ(read_file(folder.file("results/scores.csv")), earlier_report);
+        return;
+    }
     switch (row.expect) {
         case Expect::failure: {
             const std::string message = row.status == testing::kUsageStatus     ? usage_error

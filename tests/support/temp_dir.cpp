@@ -76,7 +76,10 @@ std::string drain(std::FILE* file) {
 
 }  // namespace
 
-RunResult run_in_process(const std::vector<std::string>& args) {
+RunResult run_in_process(const std::vector<std::string>& args, ProgramMain program) {
+    if (program == nullptr) {
+        program = eqsim::eqsim_main;
+    }
     std::vector<const char*> argv = {"eqsim"};
     for (const std::string& arg : args) {
         argv.push_back(arg.c_str());
@@ -89,7 +92,7 @@ RunResult run_in_process(const std::vector<std::string>& args) {
         throw std::runtime_error("cannot enter a scratch folder");
     }
     RunResult result;
-    result.status = eqsim::eqsim_main(static_cast<int>(argv.size()), argv.data(), out, err);
+    result.status = program(static_cast<int>(argv.size()), argv.data(), out, err);
     const bool back = fchdir(home) == 0;
     close(home);
     if (!back) {

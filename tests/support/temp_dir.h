@@ -2,6 +2,7 @@
 // afterwards, and can run the program in-process or as a separate executable.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,13 @@ struct RunResult {
     std::string err;
 };
 
-// Runs the program in this process with the given arguments (the program name is added), with a
-// scratch folder of its own as the current folder, so that a file it writes by a relative name
-// can never land in the checkout.
-RunResult run_in_process(const std::vector<std::string>& args);
+// A program's entry: eqsim_main or eqsim_study_main.
+using ProgramMain = int (*)(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
+
+// Runs a program (eqsim unless another is given) in this process with the given arguments (the
+// program name is added), with a scratch folder of its own as the current folder, so that a file
+// it writes by a relative name can never land in the checkout.
+RunResult run_in_process(const std::vector<std::string>& args, ProgramMain program = nullptr);
 
 // Runs the built executable through the shell with standard output and error captured; the
 // arguments may carry redirections of their own, which take precedence. The current folder is

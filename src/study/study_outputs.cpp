@@ -1,0 +1,424 @@
+#include "study/study_outputs.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <map>
+#include <system_error>
+
+#include "run/report_destination.h"
+#include "run/text_lines.h"
+#include "sampling/uniform_random.h"
+#include "study/index_page.h"
+#include "study/plots.h"
+
+namespace eqsim::study {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Names are UTF-8 text; a path built from char8_t keeps them so on every platform.
+fs::path path_of(const std::string& name) {
+    return fs::path(std::u8string(name.begin(), name.end()));
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+bool read_whole_file(const std::string& path, std::string& content, std::string& diagnostic) {
+    FileHandle file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        diagnostic = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    content.clear();
+    char buffer[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        content.append(buffer, n);
+    }
+    if (std::ferror(file.get())) {
+        diagnostic = path + ": cannot read: " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::string shard_name(int shard, int shards, const char* what) {
+    return "shard-" + std::to_string(shard) + "-of-" + std::to_string(shards) + "." + what;
+}
+
+std::string study_title(const StudyPlan& plan) {
+    const std::string& path = plan.spec.path;
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return "eqsim study " + name + ", seed " + std::to_string(plan.seed) + ", " +
+           std::to_string(plan.spec.replications) + " replications";
+}
+
+// Whole non-negative integer of a manifest field, or false.
+bool read_count(std::string_view text, long long& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() && value >= 0;
+}
+
+// One shard as its manifest describes it.
+struct ShardManifest {
+    int shard = 0;
+    int shards = 0;
+    std::string digest;
+    std::int32_t seed = 0;
+    struct Entry {
+        int position;
+        std::size_t scores;
+        std::size_t histograms;
+    };
+    std::vector<Entry> conditions;
+};
+
+bool parse_manifest(const std::string& file, std::string_view text, ShardManifest& m,
+                    std::string& diagnostic) {
+    int line_number = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        const std::string_view line =
+            text.substr(start, end == std::string_view::npos ? text.size() - start : end - start);
+        start = end == std::string_view::npos ? text.size() : end + 1;
+        ++line_number;
+        std::string_view fields[6];
+        const int n = split_tokens(6, static_cast<int>(line.size()) + 6, line, fields);
+        const auto bad = [&](const char* what) {
+            diagnostic = file + ":" + std::to_string(line_number) + ": " + what +
+                         "; the shard's files are damaged: run the shard again";
+            return false;
+        };
+        long long a = 0;
+        long long b = 0;
+        long long c = 0;
+        if (line_number == 1) {
+            if (n != 5 || fields[0] != "eqsim-study" || fields[1] != "shard" || fields[3] != "of" ||
+                !read_count(fields[2], a) || !read_count(fields[4], b)) {
+                return bad("not a shard manifest");
+            }
+            m.shard = static_cast<int>(a);
+            m.shards = static_cast<int>(b);
+        } else if (n == 2 && fields[0] == "study") {
+            m.digest = std::string(fields[1]);
+        } else if (n == 2 && fields[0] == "seed" && read_count(fields[1], a) && a <= kLargestSeed) {
+            m.seed = static_cast<std::int32_t>(a);
+        } else if (n == 4 && fields[0] == "condition" && read_count(fields[1], a) &&
+                   read_count(fields[2], b) && read_count(fields[3], c) && a < (1 << 30)) {
+            m.conditions.push_back(ShardManifest::Entry{
+                static_cast<int>(a), static_cast<std::size_t>(b), static_cast<std::size_t>(c)});
+        } else if (n != 0) {
+            return bad("line not understood");
+        }
+    }
+    if (line_number == 0) {
+        diagnostic = file + ": empty; the shard's files are damaged: run the shard again";
+        return false;
+    }
+    return true;
+}
+
+// The shard manifests in folder, by shard number; every one must be of the same N.
+bool find_manifests(const std::string& folder, std::map<int, std::string>& found, int& shards,
+                    std::string& diagnostic) {
+    std::error_code error;
+    shards = 0;
+    if (!fs::exists(path_of(folder), error)) {
+        diagnostic = folder + ": no such output folder, so no shards to merge; run the shards " +
+                     "(--shard I/N) first";
+        return false;
+    }
+    for (const fs::directory_entry& entry : fs::directory_iterator(path_of(folder), error)) {
+        const std::u8string u8 = entry.path().filename().u8string();
+        const std::string name(u8.begin(), u8.end());
+        int shard = 0;
+        int of = 0;
+        char tail[16] = {};
+        if (std::sscanf(name.c_str(), "shard-%d-of-%d.%15s", &shard, &of, tail) != 3 ||
+            std::string(tail) != "manifest" || name != shard_name(shard, of, "manifest")) {
+            continue;
+        }
+        if (shards != 0 && of != shards) {
+            diagnostic = joined(folder, name) + ": a shard of " + std::to_string(of) +
+                         " beside shards of " + std::to_string(shards) +
+                         "; remove the files of the other run";
+            return false;
+        }
+        shards = of;
+        found[shard] = joined(folder, name);
+    }
+    if (error) {
+        diagnostic = folder + ": cannot list the output folder: " + error.message();
+        return false;
+    }
+    if (shards == 0) {
+        diagnostic = folder + ": no shard manifests (shard-I-of-N.manifest); run the shards first";
+        return false;
+    }
+    for (int i = 1; i <= shards; ++i) {
+        if (found.find(i) == found.end()) {
+            diagnostic = joined(folder, shard_name(i, shards, "manifest")) +
+                         ": missing; run shard " + std::to_string(i) + "/" +
+                         std::to_string(shards) + " before the merge";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Moves rows [from, from + count) of all into out.
+template <typename Row>
+bool take_rows(std::vector<Row>& all, std::size_t& from, std::size_t count, std::vector<Row>& out) {
+    if (all.size() - from < count) {
+        return false;
+    }
+    out.assign(std::make_move_iterator(all.begin() + static_cast<std::ptrdiff_t>(from)),
+               std::make_move_iterator(all.begin() + static_cast<std::ptrdiff_t>(from + count)));
+    from += count;
+    return true;
+}
+
+}  // namespace
+
+bool prepare_output_folder(const std::string& folder, std::string& diagnostic) {
+    std::error_code error;
+    fs::create_directories(path_of(folder), error);
+    if (error) {
+        diagnostic = folder + ": cannot create the output folder: " + error.message();
+        return false;
+    }
+    if (!fs::is_directory(path_of(folder), error)) {
+        diagnostic = folder + ": the output folder is not a folder; name another with `output`";
+        return false;
+    }
+    // A probe file shows that the folder takes new files, before any replication runs.
+    ReportDestination destination;
+    if (!check_report_destination(joined(folder, "index.html"), destination, diagnostic)) {
+        diagnostic += " (in the output folder; name another with `output`)";
+        return false;
+    }
+    return true;
+}
+
+bool write_output_file(const std::string& folder, const std::string& name,
+                       const std::function<bool(std::FILE*)>& write, std::string& diagnostic) {
+    const std::string path = joined(folder, name);
+    ReportDestination destination;
+    if (!check_report_destination(path, destination, diagnostic)) {
+        return false;
+    }
+    ReportStream stream;
+    if (!stream.open(destination, nullptr, diagnostic)) {
+        return false;
+    }
+    if (!write(stream.file())) {
+        diagnostic = path + ": cannot write: " + std::strerror(errno);
+        return false;  // the stream discards the temporary file
+    }
+    return stream.finish(diagnostic);
+}
+
+bool write_output_file(const std::string& folder, const std::string& name,
+                       const std::string& content, std::string& diagnostic) {
+    return write_output_file(
+        folder, name,
+        [&](std::FILE* file) {
+            return std::fwrite(content.data(), 1, content.size(), file) == content.size();
+        },
+        diagnostic);
+}
+
+bool write_study_outputs(const std::string& folder, const StudyPlan& plan,
+                         std::vector<ConditionTables>& conditions, std::string& diagnostic) {
+    std::size_t count = 0;
+    for (const ConditionTables& c : conditions) {
+        count += c.scores.size();
+    }
+    std::vector<ScoreRow> scores;
+    scores.reserve(count);
+    for (ConditionTables& c : conditions) {
+        std::move(c.scores.begin(), c.scores.end(), std::back_inserter(scores));
+        c.scores = std::vector<ScoreRow>();
+    }
+    const bool scores_written = write_output_file(
+        folder, "scores.csv",
+        [&](std::FILE* file) {
+            // Written in pieces, so that the table's text is never held whole.
+            std::string text(scores_header());
+            bool ok = true;
+            for (const ScoreRow& row : scores) {
+                append_score_row(row, text);
+                if (text.size() >= (1u << 16)) {
+                    ok = ok && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+                    text.clear();
+                }
+            }
+            return ok && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        },
+        diagnostic);
+    if (!scores_written) {
+        return false;
+    }
+    const std::vector<SummaryRow> summary = summarise_all_scores(scores);
+    std::string summary_text(summary_header());
+    for (const SummaryRow& row : summary) {
+        append_summary_row(row, summary_text);
+    }
+    const bool tables_written =
+        write_output_file(folder, "summary.csv", summary_text, diagnostic) &&
+        write_output_file(
+            folder, "histograms.csv",
+            [&](std::FILE* file) {
+                const std::string_view header = histograms_header();
+                bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
+                for (const ConditionTables& c : conditions) {
+                    ok = ok && std::fwrite(c.histograms.data(), 1, c.histograms.size(), file) ==
+                                   c.histograms.size();
+                }
+                return ok;
+            },
+            diagnostic);
+    if (!tables_written) {
+        return false;
+    }
+    for (const Index index : {Index::se, Index::bias, Index::rmse}) {
+        for (const Quantity quantity : {Quantity::raw, Quantity::scale}) {
+            if (!write_output_file(folder, plot_file_name(index, quantity),
+                                   plot_svg(scores, index, quantity), diagnostic)) {
+                return false;
+            }
+        }
+    }
+    return write_output_file(folder, "index.html", index_page(study_title(plan), summary),
+                             diagnostic);
+}
+
+std::vector<int> shard_positions(int count, int shard, int shards) {
+    std::vector<int> positions;
+    for (int i = shard - 1; i < count; i += shards) {
+        positions.push_back(i);
+    }
+    return positions;
+}
+
+bool write_shard(const std::string& folder, const StudyPlan& plan, int shard, int shards,
+                 const std::vector<int>& positions, const std::vector<ConditionTables>& tables,
+                 std::string& diagnostic) {
+    std::string scores_text(scores_header());
+    std::string histograms_text(histograms_header());
+    std::string manifest = "eqsim-study shard " + std::to_string(shard) + " of " +
+                           std::to_string(shards) + "\nstudy " + plan.spec.digest + "\nseed " +
+                           std::to_string(plan.seed) + "\n";
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        for (const ScoreRow& row : tables[i].scores) {
+            append_score_row(row, scores_text);
+        }
+        histograms_text += tables[i].histograms;
+        manifest += "condition " + std::to_string(positions[i]) + " " +
+                    std::to_string(tables[i].scores.size()) + " " +
+                    std::to_string(tables[i].histogram_rows) + "\n";
+    }
+    // The manifest goes last: a shard whose manifest is there has written its tables.
+    return write_output_file(folder, shard_name(shard, shards, "scores.csv"), scores_text,
+                             diagnostic) &&
+           write_output_file(folder, shard_name(shard, shards, "histograms.csv"), histograms_text,
+                             diagnostic) &&
+           write_output_file(folder, shard_name(shard, shards, "manifest"), manifest, diagnostic);
+}
+
+int condition_count(const StudySpec& spec) {
+    const std::size_t pairs = spec.sizes.empty() ? 1 : spec.sizes.size();
+    return static_cast<int>(spec.data.size() * pairs);
+}
+
+bool read_shards(const std::string& folder, const StudySpec& spec, std::int32_t& seed,
+                 std::vector<ConditionTables>& conditions, std::string& diagnostic) {
+    std::map<int, std::string> manifests;
+    int shards = 0;
+    if (!find_manifests(folder, manifests, shards, diagnostic)) {
+        return false;
+    }
+    const int count = condition_count(spec);
+    conditions.assign(static_cast<std::size_t>(count), ConditionTables{});
+    std::vector<bool> seen(static_cast<std::size_t>(count), false);
+    bool seed_known = false;
+    for (const auto& [shard, path] : manifests) {
+        std::string text;
+        ShardManifest m;
+        if (!read_whole_file(path, text, diagnostic) ||
+            !parse_manifest(path, text, m, diagnostic)) {
+            return false;
+        }
+        if (m.digest != spec.digest) {
+            diagnostic = path + ": made from another study file (digest " + m.digest +
+                         ", this one " + spec.digest + "); run the shards of this study again";
+            return false;
+        }
+        if (seed_known && m.seed != seed) {
+            diagnostic = path + ": ran with seed " + std::to_string(m.seed) + ", another with " +
+                         std::to_string(seed) + "; run every shard with the same seed";
+            return false;
+        }
+        seed = m.seed;
+        seed_known = true;
+        std::vector<ScoreRow> scores;
+        std::vector<HistogramRow> histograms;
+        const std::string scores_path = joined(folder, shard_name(shard, shards, "scores.csv"));
+        const std::string histograms_path =
+            joined(folder, shard_name(shard, shards, "histograms.csv"));
+        if (!read_whole_file(scores_path, text, diagnostic) ||
+            !parse_scores(text, scores_path, scores, diagnostic) ||
+            !read_whole_file(histograms_path, text, diagnostic) ||
+            !parse_histograms(text, histograms_path, histograms, diagnostic)) {
+            return false;
+        }
+        std::size_t next_score = 0;
+        std::size_t next_histogram = 0;
+        for (const ShardManifest::Entry& e : m.conditions) {
+            if (e.position >= count || seen[static_cast<std::size_t>(e.position)]) {
+                diagnostic = path + ": condition " + std::to_string(e.position + 1) +
+                             (e.position >= count ? " is not one of this study's "
+                                                  : " appears in two shards; ") +
+                             "run the shards of this study again";
+                return false;
+            }
+            seen[static_cast<std::size_t>(e.position)] = true;
+            ConditionTables& c = conditions[static_cast<std::size_t>(e.position)];
+            std::vector<HistogramRow> rows;
+            if (!take_rows(scores, next_score, e.scores, c.scores) ||
+                !take_rows(histograms, next_histogram, e.histograms, rows)) {
+                diagnostic = path + ": the shard's tables are shorter than its manifest says; " +
+                             "run the shard again";
+                return false;
+            }
+            for (const HistogramRow& row : rows) {
+                append_histogram_row(row, c.histograms);
+            }
+            c.histogram_rows = rows.size();
+        }
+        if (next_score != scores.size() || next_histogram != histograms.size()) {
+            diagnostic = path + ": the shard's tables hold rows its manifest does not list; " +
+                         "run the shard again";
+            return false;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        if (!seen[static_cast<std::size_t>(i)]) {
+            diagnostic = folder + ": no shard holds condition " + std::to_string(i + 1) +
+                         "; run the shards of this study again";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace eqsim::study

@@ -1,0 +1,269 @@
+// Whole studies through the eqsim-study program: the identity with eqsim at the populations'
+// totals, outputs that do not depend on threads or shards, the criterion and the indices, and
+// inputs that cannot run.
+#include "study/eqsim_study_main.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run/eqsim_main.h"
+#include "study/tables.h"
+#include "support/temp_dir.h"
+
+namespace eqsim::study {
+namespace {
+
+using testing::read_file;
+using testing::RunResult;
+using testing::TempDir;
+
+RunResult run_study(const std::vector<std::string>& args) {
+    return testing::run_in_process(args, eqsim_study_main);
+}
+
+// Runs the built eqsim-study as its own process, as a cluster node would.
+RunResult run_study_process(const std::string& args) {
+    TempDir capture;
+    const std::string command = std::string("'") + EQSIM_STUDY_EXECUTABLE + "' " + args + " >'" +
+                                capture.file("out") + "' 2>'" + capture.file("err") + "'";
+    const int raw = std::system(command.c_str());
+    RunResult r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = read_file(capture.file("out"));
+    r.err = read_file(capture.file("err"));
+    return r;
+}
+
+std::vector<std::string> fields_of(const std::string& line, char separator) {
+    std::vector<std::string> fields;
+    std::istringstream stream(line);
+    for (std::string field; std::getline(stream, field, separator);) {
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<ScoreRow> scores_in(const std::string& folder) {
+    std::vector<ScoreRow> rows;
+    std::string diagnostic;
+    EXPECT_TRUE(parse_scores(read_file(folder + "/scores.csv"), "scores.csv", rows, diagnostic))
+        << diagnostic;
+    return rows;
+}
+
+std::string format8(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.8lf", value);
+    return text;
+}
+
+const char* const kOutputs[] = {"scores.csv",     "summary.csv",  "histograms.csv", "se_raw.svg",
+                                "se_scale.svg",   "bias_raw.svg", "bias_scale.svg", "rmse_raw.svg",
+                                "rmse_scale.svg", "index.html"};
+
+// A condition at the populations' rounded totals gives, for every method, exactly the means,
+// standard deviations and histogram that eqsim reports with that condition's seed.
+TEST(EqsimStudy, ConditionAtTheTotalsIsWhatEqsimReports) {
+    TempDir dir;
+    const std::string data = testing::example_data_path();
+    const std::string study =
+        dir.write("study.txt", "data " + data +
+                                   "\nmethod Post 0.3\nmethod Pre 6\nmethod None\nmethod Linear\n"
+                                   "method Mean\nreplications 25\nseed -4242\noutput out\n");
+    const RunResult r = run_study({study, "--jobs", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<ScoreRow> scores = scores_in(dir.file("out"));
+    std::vector<HistogramRow> histograms;
+    std::string diagnostic;
+    ASSERT_TRUE(
+        parse_histograms(read_file(dir.file("out/histograms.csv")), "h", histograms, diagnostic));
+    const std::map<Method, std::string> control = {{Method::postsmoothing, "SM Post\nP 0.3\n"},
+                                                   {Method::presmoothing, "SM Pre\nP 6\n"},
+                                                   {Method::unsmoothed, "SM None\n"},
+                                                   {Method::linear, "SM Linear\n"},
+                                                   {Method::mean, "SM Mean\n"}};
+    for (const auto& [method, settings] : control) {
+        ASSERT_EQ(scores.front().seed, 4242);
+        const std::string ctl =
+            dir.write("run.ctl", "I " + data + "\n" + settings + "R 25\nSE 4242\n");
+        const RunResult e = testing::run_in_process({ctl});
+        ASSERT_EQ(e.status, 0) << e.err;
+        const std::vector<std::string> report = lines_of(e.out);
+        // The report's score lines follow its header and an empty line.
+        const std::size_t first =
+            method == Method::postsmoothing || method == Method::presmoothing ? 9 : 8;
+        int checked = 0;
+        for (const ScoreRow& row : scores) {
+            if (row.key.method != method) {
+                continue;
+            }
+            const auto f = fields_of(report[first + static_cast<std::size_t>(row.score)], '\t');
+            const int q = static_cast<int>(row.quantity);
+            EXPECT_EQ(format8(row.se), f[static_cast<std::size_t>(1 + q)]) << settings;
+            EXPECT_EQ(format8(row.mean), f[static_cast<std::size_t>(4 + q)]) << settings;
+            ++checked;
+        }
+        EXPECT_EQ(checked, 41 * 3);
+        for (const HistogramRow& h : histograms) {
+            if (h.key.method != method) {
+                continue;
+            }
+            const auto f = fields_of(report[first + 43 + static_cast<std::size_t>(h.score)], '\t');
+            const auto column = static_cast<std::size_t>(h.scale_score - 1.0) + 1;
+            EXPECT_EQ(std::to_string(h.count), f[column]) << settings;
+        }
+    }
+}
+
+// Every output file is the same, byte for byte, on one thread, on two, and as shards run as
+// separate processes and merged.
+TEST(EqsimStudy, OutputsDoNotDependOnThreadsOrShards) {
+    TempDir dir;
+    const std::string body = "data " + testing::example_data_path() +
+                             "\nsizes 300 900/400 2000\nmethod Post 0.2\nmethod Linear\n"
+                             "replications 15\nseed 77\ncriterion Same\n";
+    // The same study file in three folders, each with its own output folder beside it.
+    for (const char* folder : {"one", "two", "sharded"}) {
+        std::filesystem::create_directories(dir.file(folder));
+    }
+    const std::string one = dir.write("one/study.txt", body);
+    const std::string two = dir.write("two/study.txt", body);
+    const std::string sharded = dir.write("sharded/study.txt", body);
+    ASSERT_EQ(run_study({one, "--jobs", "1"}).status, 0);
+    ASSERT_EQ(run_study({two, "--jobs=2"}).status, 0);
+    for (const char* shard : {"2/2", "1/2"}) {
+        const RunResult r = run_study_process("'" + sharded + "' --shard " + shard);
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    EXPECT_FALSE(testing::file_exists(dir.file("sharded/study/scores.csv")));
+    const RunResult merged = run_study_process("--merge '" + sharded + "'");
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    for (const char* name : kOutputs) {
+        const std::string expected = read_file(dir.file(std::string("one/study/") + name));
+        ASSERT_FALSE(expected.empty()) << name;
+        EXPECT_TRUE(read_file(dir.file(std::string("two/study/") + name)) == expected) << name;
+        EXPECT_TRUE(read_file(dir.file(std::string("sharded/study/") + name)) == expected) << name;
+    }
+    // Each condition has a seed of its own.
+    const std::vector<ScoreRow> scores = scores_in(dir.file("one/study"));
+    EXPECT_EQ(scores.front().seed, 77);
+    EXPECT_NE(scores.back().seed, 77);
+}
+
+// A criterion from the data file: bias is the mean less the criterion and RMSE the root of the
+// squared standard error and bias, for every row; the summaries weight the rows as stated.
+TEST(EqsimStudy, CriterionColumnAndTheIndices) {
+    TempDir dir;
+    std::string data;
+    for (int x = 0; x < 12; ++x) {
+        const int f = 5 + (x * 7) % 11;
+        data += std::to_string(f) + " " + std::to_string(16 - f) + " " +
+                std::to_string(10 + 2 * x) + " " + std::to_string(x) + ".25\n";
+    }
+    dir.write("forms.dat", data);
+    const std::string study =
+        dir.write("s.txt",
+                  "data forms.dat scale 10 40 1\nmethod Mean\nmethod None\nreplications 20\n"
+                  "seed 9\ncriterion column 4\n");
+    const RunResult r = run_study({study});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The default output folder is the study file's name without its extension, beside it.
+    const std::vector<ScoreRow> scores = scores_in(dir.file("s"));
+    ASSERT_EQ(scores.size(), 2u * 12 * 3);
+    for (const ScoreRow& row : scores) {
+        if (row.quantity == Quantity::raw) {
+            EXPECT_EQ(row.criterion, row.score + 0.25);
+        }
+        EXPECT_EQ(row.bias, row.mean - row.criterion);
+        EXPECT_EQ(row.rmse, std::sqrt(row.se * row.se + row.bias * row.bias));
+    }
+    std::vector<SummaryRow> summary;
+    std::string diagnostic;
+    ASSERT_TRUE(parse_summary(read_file(dir.file("s/summary.csv")), "s", summary, diagnostic));
+    double weighted = 0.0;
+    for (int x = 0; x < 12; ++x) {
+        const ScoreRow& row = scores[static_cast<std::size_t>(3 * x)];
+        weighted += row.weight * (row.se * row.se);
+    }
+    EXPECT_NEAR(summary.front().se_w, std::sqrt(weighted), 1e-15);
+}
+
+struct BadStudy {
+    const char* name;
+    std::string study;  // the study file; "DATA" stands for the example's data file
+    std::vector<std::string> extra_args;
+    int status;
+    std::string diagnostic;  // a fragment of the one line on standard error
+};
+
+TEST(EqsimStudy, InputsThatCannotRunEndBeforeAnyReplication) {
+    const std::string point_masses = "0 0 10\n7 0 20\n0 9 30\n0 0 40\n";
+    const std::vector<BadStudy> rows = {
+        {"UnknownKeyword", "data DATA\nmethod None\nfrobnicate 3\n", {}, 2, "s.txt:3:"},
+        {"MissingDataFile", "data nowhere.dat\nmethod None\n", {}, 2, "nowhere.dat"},
+        {"OneDataFileTwice", "data DATA\ndata DATA columns 2 1 3\nmethod None\n", {}, 2,
+         "s.txt:2:"},
+        {"FewScorePoints", "data few.dat\nmethod None\n", {}, 2, "s.txt:1: few.dat"},
+        {"CriterionColumnMissing",
+         "data DATA\nmethod None\ncriterion column 9\n",
+         {},
+         2,
+         "criterion"},
+        {"OutputIsAFile", "data DATA\nmethod None\noutput few.dat\n", {}, 2, "few.dat"},
+        {"ShardWithTheClockSeed", "data DATA\nmethod None\n", {"--shard", "1/2"}, 2, "seed"},
+        {"BadShard", "data DATA\nmethod None\nseed 3\n", {"--shard", "3/2"}, 2, "--shard"},
+        {"BadJobs", "data DATA\nmethod None\n", {"--jobs", "0"}, 2, "--jobs"},
+        {"MergeWithoutShards",
+         "data DATA\nmethod None\nseed 3\n",
+         {"--merge"},
+         2,
+         "run the shards"},
+        {"MethodFails",
+         "data points.dat\nmethod None\nmethod Linear\nreplications 3\n",
+         {},
+         1,
+         "condition 1 (points.dat, n = 7/9), Linear, replication 1"},
+    };
+    for (const BadStudy& row : rows) {
+        TempDir dir;
+        dir.write("few.dat", "1 1 1\n2 2 2\n3 3 3\n");
+        dir.write("points.dat", point_masses);
+        std::string study = row.study;
+        for (std::size_t at = study.find("DATA"); at != std::string::npos;
+             at = study.find("DATA")) {
+            study.replace(at, 4, testing::example_data_path());
+        }
+        std::vector<std::string> args = {dir.write("s.txt", study)};
+        args.insert(args.end(), row.extra_args.begin(), row.extra_args.end());
+        const RunResult r = run_study(args);
+        EXPECT_EQ(r.status, row.status) << row.name << "\n" << r.err;
+        EXPECT_EQ(r.out, "") << row.name;
+        EXPECT_EQ(r.err.rfind("eqsim-study: ", 0), 0u) << row.name << "\n" << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << row.name << "\n" << r.err;
+        EXPECT_NE(r.err.find(row.diagnostic), std::string::npos) << row.name << "\n" << r.err;
+        // Nothing is written: no output folder, or an empty one.
+        EXPECT_FALSE(testing::file_exists(dir.file("s/scores.csv"))) << row.name;
+    }
+    EXPECT_EQ(run_study({}).status, 2);
+    EXPECT_EQ(run_study({"--help"}).status, 0);
+    EXPECT_EQ(run_study({"--version"}).out, "eqsim-study " EQSIM_VERSION "\n");
+}
+
+}  // namespace
+}  // namespace eqsim::study
