@@ -104,14 +104,14 @@ RunResult run_in_process(const std::vector<std::string>& args, ProgramMain progr
 }
 
 RunResult run_executable(const std::string& arguments_and_redirections,
-                         const std::string& working_folder) {
+                         const std::string& working_folder, const std::string& environment) {
     TempDir capture;
     const TempDir scratch;
     const std::string folder = working_folder.empty() ? scratch.path() : working_folder;
     // The captures come first so that the caller's own redirections take precedence.
-    const std::string command = "cd '" + folder + "' && '" + EQSIM_EXECUTABLE + "' >'" +
-                                capture.file("out") + "' 2>'" + capture.file("err") + "' " +
-                                arguments_and_redirections;
+    const std::string command = "cd '" + folder + "' && " + environment + " '" + EQSIM_EXECUTABLE +
+                                "' >'" + capture.file("out") + "' 2>'" + capture.file("err") +
+                                "' " + arguments_and_redirections;
     const int raw = std::system(command.c_str());
     RunResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
