@@ -18,6 +18,8 @@
 namespace eqsim {
 namespace {
 
+using testing::fields_of;
+using testing::lines_of;
 using testing::read_file;
 using testing::run_in_process;
 using testing::TempDir;
@@ -26,24 +28,6 @@ const std::string& simulation_error = testing::kSimulationMessage;
 
 // Every sample of these populations is the population itself, so the results are exact.
 const std::string point_masses = "0 0 10\n7 0 20\n0 9 30\n0 0 40\n";
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-std::vector<std::string> fields_of(const std::string& line) {
-    std::vector<std::string> fields;
-    std::istringstream stream(line);
-    for (std::string field; std::getline(stream, field, '\t');) {
-        fields.push_back(field);
-    }
-    return fields;
-}
 
 struct Scenario {
     TempDir dir;

@@ -120,6 +120,24 @@ RunResult run_executable(const std::string& arguments_and_redirections,
     return result;
 }
 
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> fields_of(const std::string& line, char separator) {
+    std::vector<std::string> fields;
+    std::istringstream stream(line);
+    for (std::string field; std::getline(stream, field, separator);) {
+        fields.push_back(field);
+    }
+    return fields;
+}
+
 std::string example_data_path() {
     return std::string(EQSIM_SOURCE_DIR) + "/examples/actmath.dat";
 }

@@ -51,6 +51,10 @@ RunResult run_executable(const std::string& arguments_and_redirections,
                          const std::string& working_folder = {},
                          const std::string& environment = {});
 
+// The lines of text, without their newlines, and the fields of a line split at separator.
+std::vector<std::string> lines_of(const std::string& text);
+std::vector<std::string> fields_of(const std::string& line, char separator = '\t');
+
 // The bundled example's data file.
 std::string example_data_path();
 
