@@ -6,11 +6,15 @@
 #include <limits>
 
 #include "equating/equipercentile.h"
+#include "numeric/correctly_rounded.h"
 #include "numeric/storage.h"
 
 namespace eqsim {
 
 namespace {
+
+// The fit iterates on exp and log, so the last bit of a C library's exp or log, which differs
+// between processors and platforms, would reach the report: every call is cr_exp or cr_log.
 
 // Below this a logarithm is treated as the log of zero: exp() would underflow anyway.
 constexpr double kLogFloor = -700.0;
@@ -111,13 +115,13 @@ void update_fit(LogLinearFit& fit, std::span<double> eta) {
             e += fit.coefficients[j] * fit.basis[j - 1][i];
         }
         eta[i] = e;
-        const double m = e > kLogFloor ? std::exp(e) : 0.0;
+        const double m = e > kLogFloor ? cr_exp(e) : 0.0;
         fit.fitted[i] = m;
         const double y = fit.observed[i];
         if (y == 0.0 || m == 0.0) {
             half_deviance += -(y - m);
         } else {
-            half_deviance += y * std::log(y / m) - (y - m);
+            half_deviance += y * cr_log(y / m) - (y - m);
         }
     }
     fit.deviance = 2.0 * half_deviance;
@@ -154,8 +158,8 @@ bool run_newton_iterations(LogLinearFit& fit, LogLinearOutcome& outcome) {
 
     for (int i = 0; i < k; ++i) {
         const double y = fit.observed[i];
-        response[i] = y == 0.0 ? std::log(kHalfExaminee) : std::log(y);
-        weights[i] = response[i] > kLogFloor ? std::exp(response[i]) : 0.0;
+        response[i] = y == 0.0 ? cr_log(kHalfExaminee) : cr_log(y);
+        weights[i] = response[i] > kLogFloor ? cr_exp(response[i]) : 0.0;
     }
     if (!solve_weighted_least_squares(k, p, design, response, weights, fit.coefficients)) {
         return false;

@@ -141,6 +141,10 @@ class ProgressLine {
         }
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        // A study over in a moment shows no line at all.
+        if (elapsed < 0.5) {
+            return;
+        }
         std::string left = "estimating time left";
         if (replications_done > 0 && elapsed > 0.5) {
             const double rate = static_cast<double>(replications_done) / elapsed;

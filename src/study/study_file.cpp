@@ -57,8 +57,10 @@ Tokens tokens_of(std::string_view line) {
 
 enum class NumberRead { ok, malformed, out_of_range };
 
-// The whole token as an integer: an optional sign and decimal digits, nothing else.
-NumberRead read_whole_integer(std::string_view token, std::int32_t& value) {
+// The whole token as a number of Value's kind (an optional sign, decimal digits and, for a
+// double, a fraction and an exponent; "inf" and "nan" read, and are refused later as not finite).
+template <typename Value>
+NumberRead read_whole_number(std::string_view token, Value& value) {
     if (!token.empty() && token[0] == '+') {
         token.remove_prefix(1);
         if (!token.empty() && token[0] == '-') {
@@ -73,21 +75,12 @@ NumberRead read_whole_integer(std::string_view token, std::int32_t& value) {
     return error == std::errc() && stop == end ? NumberRead::ok : NumberRead::malformed;
 }
 
-// The whole token as a decimal number (with an optional sign and exponent); "inf" and "nan" read,
-// and are refused later as not finite.
+NumberRead read_whole_integer(std::string_view token, std::int32_t& value) {
+    return read_whole_number(token, value);
+}
+
 NumberRead read_whole_double(std::string_view token, double& value) {
-    if (!token.empty() && token[0] == '+') {
-        token.remove_prefix(1);
-        if (!token.empty() && token[0] == '-') {
-            return NumberRead::malformed;
-        }
-    }
-    const char* end = token.data() + token.size();
-    const auto [stop, error] = std::from_chars(token.data(), end, value);
-    if (error == std::errc::result_out_of_range && stop == end) {
-        return NumberRead::out_of_range;
-    }
-    return error == std::errc() && stop == end ? NumberRead::ok : NumberRead::malformed;
+    return read_whole_number(token, value);
 }
 
 std::string integer_problem(std::string_view what, std::string_view token, NumberRead read) {

@@ -20,6 +20,8 @@
 namespace eqsim::study {
 namespace {
 
+using testing::fields_of;
+using testing::lines_of;
 using testing::read_file;
 using testing::RunResult;
 using testing::TempDir;
@@ -57,24 +59,6 @@ RunResult run_study_process(const std::string& args) {
     r.out = read_file(capture.file("out"));
     r.err = read_file(capture.file("err"));
     return r;
-}
-
-std::vector<std::string> fields_of(const std::string& line, char separator) {
-    std::vector<std::string> fields;
-    std::istringstream stream(line);
-    for (std::string field; std::getline(stream, field, separator);) {
-        fields.push_back(field);
-    }
-    return fields;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 std::vector<ScoreRow> scores_in(const std::string& folder) {
@@ -235,7 +219,10 @@ TEST(EqsimStudy, InputsThatCannotRunEndBeforeAnyReplication) {
     const std::vector<BadStudy> rows = {
         {"UnknownKeyword", "data DATA\nmethod None\nfrobnicate 3\n", {}, 2, "s.txt:3:"},
         {"MissingDataFile", "data nowhere.dat\nmethod None\n", {}, 2, "nowhere.dat"},
-        {"OneDataFileTwice", "data DATA\ndata DATA columns 2 1 3\nmethod None\n", {}, 2,
+        {"OneDataFileTwice",
+         "data DATA\ndata DATA columns 2 1 3\nmethod None\n",
+         {},
+         2,
          "s.txt:2:"},
         {"FewScorePoints", "data few.dat\nmethod None\n", {}, 2, "s.txt:1: few.dat"},
         {"CriterionColumnMissing",

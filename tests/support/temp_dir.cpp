@@ -139,7 +139,7 @@ RunResult run_in_process(const std::vector<std::string>& args, ProgramMain progr
 }
 
 RunResult run_executable(const std::string& arguments_and_redirections,
-                         const std::string& working_folder) {
+                         const std::string& working_folder, const std::string& environment) {
     TempDir capture;
     const TempDir scratch;
     const std::string folder = working_folder.empty() ? scratch.path() : working_folder;
@@ -152,13 +152,16 @@ RunResult run_executable(const std::string& arguments_and_redirections,
     const std::string command =
         "cd /d \"" + windows_folder + "\" && \"" + std::string(EQSIM_EXECUTABLE) + "\" >\"" +
         capture.file("out") + "\" 2>\"" + capture.file("err") + "\" " + arguments_and_redirections;
+    if (!environment.empty()) {
+        throw std::runtime_error("settings of the environment need a POSIX shell");
+    }
     const int raw = std::system(command.c_str());
     RunResult result;
     result.status = raw;
 #else
-    const std::string command = "cd '" + folder + "' && '" + EQSIM_EXECUTABLE + "' >'" +
-                                capture.file("out") + "' 2>'" + capture.file("err") + "' " +
-                                arguments_and_redirections;
+    const std::string command = "cd '" + folder + "' && " + environment + " '" + EQSIM_EXECUTABLE +
+                                "' >'" + capture.file("out") + "' 2>'" + capture.file("err") +
+                                "' " + arguments_and_redirections;
     const int raw = std::system(command.c_str());
     RunResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -166,6 +169,24 @@ RunResult run_executable(const std::string& arguments_and_redirections,
     result.out = read_file(capture.file("out"));
     result.err = read_file(capture.file("err"));
     return result;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> fields_of(const std::string& line, char separator) {
+    std::vector<std::string> fields;
+    std::istringstream stream(line);
+    for (std::string field; std::getline(stream, field, separator);) {
+        fields.push_back(field);
+    }
+    return fields;
 }
 
 std::string example_data_path() {

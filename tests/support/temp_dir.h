@@ -45,9 +45,15 @@ RunResult run_in_process(const std::vector<std::string>& args, ProgramMain progr
 
 // Runs the built executable through the shell with standard output and error captured; the
 // arguments may carry redirections of their own, which take precedence. The current folder is
-// working_folder, or a scratch folder of its own when that is empty.
+// working_folder, or a scratch folder of its own when that is empty. environment, when given, is
+// a list of NAME=value settings for the program alone (shell syntax, quoted by the caller).
 RunResult run_executable(const std::string& arguments_and_redirections,
-                         const std::string& working_folder = {});
+                         const std::string& working_folder = {},
+                         const std::string& environment = {});
+
+// The lines of text, without their newlines, and the fields of a line split at separator.
+std::vector<std::string> lines_of(const std::string& text);
+std::vector<std::string> fields_of(const std::string& line, char separator = '\t');
 
 // The bundled example's data file.
 std::string example_data_path();
