@@ -28,9 +28,16 @@ double log_accurate(double x);
 double exp_fast_approximation(double x, double& lo);
 double log_fast_approximation(double x, double& lo);
 
+// The first steps' plain-double approximation, tried before the above: exp for |x| in
+// [2^-54, 707], log for positive normal x. Returns hi and sets lo as above.
+double exp_first_approximation(double x, double& lo);
+double log_first_approximation(double x, double& lo);
+
 // Relative error bounds of those approximations used by the rounding tests.
 extern const double kExpFastErrorBound;
 extern const double kLogFastErrorBound;
+extern const double kExpFirstErrorBound;
+extern const double kLogFirstErrorBound;
 
 }  // namespace correctly_rounded_detail
 

@@ -85,7 +85,7 @@ def exp_tables():
         hh = round_to_bits(hi, 26)
         hl = hi - hh
         assert Fraction(hh) + Fraction(hl) == Fraction(hi)
-        fast.append((hh, hl, lo))
+        fast.append((hi, lo, hh))
         accurate.append(wide(t))
     return fast, accurate
 
@@ -110,11 +110,20 @@ def log_tables():
         value = -(D(c.numerator * scale) / D(c.denominator)).ln()
         q = to_fraction(value)
         assert (q >= 0) != upper or q == 0, i
-        hi = nearest_double(q)
+        # hi on the grid of ln2_hi (multiples of 2^-42), so that e' ln2_hi + hi is exact.
+        hi = float(Fraction(round(q * (1 << 42)), 1 << 42))
         lo = nearest_double(q - Fraction(hi))
-        # For x in [1/2, 2) (e' = 0) the fast path adds log(1 + z) to -log c by Fast2Sum, exact
+        assert abs(Fraction(lo)) <= Fraction(1, 1 << 43), i
+        # For x in [1/2, 2) (e' = 0) both paths add log(1 + z) to -log c by Fast2Sum, exact
         # when the table term is 0 or larger than |z - z^2/2|.
         assert hi == 0 or abs(Fraction(hi)) > z_max * (1 + z_max), i
+        if hi != 0:
+            # The first step's largest error, half an ulp of z^2, is relative to |log x|:
+            # z_max^2 / (2 min |log x|) over the index's interval stays below 2^-11 (the
+            # largest, 2^-11.006, at i = 510).
+            lowest = a if not upper else (b - Fraction(1, 1 << 52)) / 2
+            min_log = abs(to_fraction((D(lowest.numerator) / D(lowest.denominator)).ln()))
+            assert z_max * z_max / (2 * min_log) < Fraction(1, 1 << 11), i
         fast.append((float(c), hi, lo))
         accurate.append(wide(abs(q)))
     assert fast[N - 1][0] == 0.5 and fast[N - 1][1] == 0.0   # x just below 1: no table term
@@ -158,9 +167,9 @@ def main():
     w("constexpr double kInvStep = %s;" % hexd(inv_step))
     w("")
     w("struct ExpEntry {")
-    w("    double hi_high;  // 2^(j/%d) = hi_high + hi_low + lo; hi_high has 26 significant bits" % N)
-    w("    double hi_low;")
+    w("    double hi;       // 2^(j/%d) = hi + lo, both rounded to nearest" % N)
     w("    double lo;")
+    w("    double hi_high;  // hi rounded to 26 significant bits: hi - hi_high is exact")
     w("};")
     w("constexpr ExpEntry kExp[%d] = {" % N)
     for hh, hl, lo in exp_fast:
@@ -169,8 +178,8 @@ def main():
     w("")
     w("struct LogEntry {")
     w("    double c;             // about 1/m on the index's interval, a multiple of 2^-%d" % (TABLE_BITS + 1))
-    w("    double minus_log_hi;  // -log(c), or -log(2c) from kLogUpperStart on, as hi + lo")
-    w("    double minus_log_lo;")
+    w("    double minus_log_hi;  // -log(c), or -log(2c) from kLogUpperStart on, as hi + lo;")
+    w("    double minus_log_lo;  // hi is a multiple of 2^-42 (as kLn2Hi), |lo| <= 2^-43")
     w("};")
     w("constexpr LogEntry kLog[%d] = {" % N)
     for c, hi, lo in log_fast:
