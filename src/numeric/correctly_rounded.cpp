@@ -103,8 +103,6 @@ namespace tables = correctly_rounded_tables;
 namespace correctly_rounded_detail {
 const double kExpFastErrorBound = 0x1p-69;
 const double kLogFastErrorBound = 0x1p-68;
-const double kExpFirstErrorBound = 0x1p-61;
-const double kLogFirstErrorBound = 0x1p-62;
 }  // namespace correctly_rounded_detail
 
 namespace {
@@ -402,58 +400,6 @@ double log_approximation(const LogReduction& r, double& lo_out) {
     return v_hi;
 }
 
-// ---------------------------------------------------------------------------------------------
-// First steps (plain double; see the opening comment for their error bounds)
-
-constexpr uint64_t kAbsMask = ~(uint64_t{1} << 63);
-// exp's first step takes 2^-54 <= |x| <= 707: then -1021 <= K <= 1020 and the result is normal.
-constexpr uint64_t kExpFirstLowest = 0x3c90000000000000u;   // 2^-54
-constexpr uint64_t kExpFirstHighest = 0x4086180000000000u;  // 707
-// Subtracting it from a positive normal x's bits leaves e' in the exponent field (e + 1 from
-// the index kLogUpperStart on), the borrow doing the comparison.
-constexpr uint64_t kLogExponentOffset =
-    (uint64_t{1022} << 52) | (static_cast<uint64_t>(tables::kLogUpperStart) << (52 - kTableBits));
-
-// 2^-K (T_hi + (T_hi (r + q) + T_lo)) ~ e^x as hi + lo; sets the scale 2^K.
-inline double exp_first(double x, double& lo, double& scale) {
-    const double shifted = x * tables::kInvStep + kShift;
-    const auto k = static_cast<int64_t>(bits_of(shifted) - bits_of(kShift));
-    const double kd = shifted - kShift;
-    const double r = (x - kd * tables::kStepHi) - kd * tables::kStepLo;
-    const double rr = r * r;
-    const double q = rr * ((0.5 + (1.0 / 6.0) * r) + rr * (1.0 / 24.0 + (1.0 / 120.0) * r));
-    const tables::ExpEntry& t = tables::kExp[k & kIndexMask];
-    lo = t.hi * (r + q) + t.lo;
-    scale = from_bits(static_cast<uint64_t>((k >> kTableBits) + 1023) << 52);
-    return t.hi;
-}
-
-// (e' ln2_hi + T_hi) + z - z^2/2 + ... ~ log x as hi + lo, x positive and normal, from its bits.
-inline double log_first(uint64_t b, double& lo) {
-    const auto e = static_cast<int64_t>(b - kLogExponentOffset) >> 52;
-    const tables::LogEntry& t = tables::kLog[(b >> (52 - kTableBits)) & kIndexMask];
-    const double m = from_bits((b & kFractionMask) | kOneBits);
-    const double m_hi = from_bits((b & kIndexBitsMask) | kOneBits);
-    const double z = (m_hi * t.c - 1.0) + (m - m_hi) * t.c;  // exact
-    const auto ed = static_cast<double>(e);
-    const double h0 = ed * tables::kLn2Hi + t.minus_log_hi;  // exact
-    const double s1 = h0 + z;                                // Fast2Sum: h0 = 0 or |h0| > |z|
-    const double e1 = z - (s1 - h0);
-    const double zz = z * z;
-    const double h = -0.5 * zz;
-    const double s2 = s1 + h;  // Fast2Sum: |s1| > z^2/2
-    const double e2 = h - (s2 - s1);
-    const double cubic =
-        (z * zz) * ((1.0 / 3.0 - 0.25 * z) + zz * ((0.2 - (1.0 / 6.0) * z) + zz * (1.0 / 7.0)));
-    lo = (e1 + e2) + ((t.minus_log_lo + ed * tables::kLn2Lo) + cubic);
-    return s2;
-}
-
-// Ziv's test: every value within `bound` of hi + lo rounds to `rounded`.
-inline bool rounds_alike(double hi, double lo, double bound, double& rounded) {
-    rounded = hi + (lo - bound);
-    return rounded == hi + (lo + bound);
-}
 }  // namespace
 
 namespace correctly_rounded_detail {
@@ -553,11 +499,9 @@ double log_first_approximation(double x, double& lo) {
 
 }  // namespace correctly_rounded_detail
 
-namespace {
+namespace correctly_rounded_detail {
 
-// Everything the first step does not settle: special and edge arguments, then the double-double
-// step, then the accurate path.
-[[gnu::noinline]] double exp_second(double x) {
+double exp_second(double x) {
     if (x != x) {
         return x + x;
     }
@@ -586,7 +530,7 @@ namespace {
     return scale_by_power_of_two(low_end, k >> kTableBits);
 }
 
-[[gnu::noinline]] double log_second(double x) {
+double log_second(double x) {
     uint64_t b = bits_of(x);
     int adjust = 0;
     // Not a positive normal number: zero, subnormal, negative, infinite or NaN.
@@ -619,37 +563,6 @@ namespace {
     return low_end;
 }
 
-}  // namespace
-
-double cr_exp(double x) {
-    if ((bits_of(x) & kAbsMask) - kExpFirstLowest > kExpFirstHighest - kExpFirstLowest) {
-        return exp_second(x);
-    }
-    double lo = 0.0;
-    double scale = 0.0;
-    const double hi = exp_first(x, lo, scale);
-    double rounded = 0.0;
-    if (!rounds_alike(hi, lo, hi * correctly_rounded_detail::kExpFirstErrorBound, rounded)) {
-        return exp_second(x);
-    }
-    return rounded * scale;
-}
-
-double cr_log(double x) {
-    const uint64_t b = bits_of(x);
-    if (b - (uint64_t{1} << 52) >= 0x7ff0000000000000u - (uint64_t{1} << 52)) {
-        return log_second(x);
-    }
-    double lo = 0.0;
-    const double hi = log_first(b, lo);
-    double rounded = 0.0;
-    if (!rounds_alike(
-            hi, lo,
-            from_bits(bits_of(hi) & kAbsMask) * correctly_rounded_detail::kLogFirstErrorBound,
-            rounded)) {
-        return log_second(x);
-    }
-    return rounded;
-}
+}  // namespace correctly_rounded_detail
 
 }  // namespace eqsim

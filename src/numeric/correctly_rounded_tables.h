@@ -8,25 +8,25 @@
 
 namespace eqsim::correctly_rounded_tables {
 
-constexpr int kTableBits = 9;
-constexpr int kLogUpperStart = 212;  // log indices from here use 2c in place of c
-constexpr int kExpTerms = 22;
-constexpr int kLogTerms = 30;
+inline constexpr int kTableBits = 9;
+inline constexpr int kLogUpperStart = 212;  // log indices from here use 2c in place of c
+inline constexpr int kExpTerms = 22;
+inline constexpr int kLogTerms = 30;
 
 // ln 2 = kLn2Hi + kLn2Lo, kLn2Hi with 42 significant bits.
-constexpr double kLn2Hi = 0x1.62e42fefa3800p-1;
-constexpr double kLn2Lo = 0x1.ef35793c76730p-45;
+inline constexpr double kLn2Hi = 0x1.62e42fefa3800p-1;
+inline constexpr double kLn2Lo = 0x1.ef35793c76730p-45;
 // ln 2 / 512 = kStepHi + kStepLo, kStepHi with 33 significant bits; kInvStep = 512 / ln 2.
-constexpr double kStepHi = 0x1.62e42ff000000p-10;
-constexpr double kStepLo = -0x1.718432a1b0e26p-44;
-constexpr double kInvStep = 0x1.71547652b82fep+9;
+inline constexpr double kStepHi = 0x1.62e42ff000000p-10;
+inline constexpr double kStepLo = -0x1.718432a1b0e26p-44;
+inline constexpr double kInvStep = 0x1.71547652b82fep+9;
 
 struct ExpEntry {
     double hi;       // 2^(j/512) = hi + lo, both rounded to nearest
     double lo;
     double hi_high;  // hi rounded to 26 significant bits: hi - hi_high is exact
 };
-constexpr ExpEntry kExp[512] = {
+inline constexpr ExpEntry kExp[512] = {
     {0x1.0000000000000p+0, 0x0.0p+0, 0x1.0000000000000p+0},
     {0x1.0058c86da1c0ap+0, -0x1.5e00e62d6b30dp-56, 0x1.0058c88000000p+0},
     {0x1.00b1afa5abcbfp+0, -0x1.4f6b2a7609f71p-55, 0x1.00b1af8000000p+0},
@@ -546,7 +546,7 @@ struct LogEntry {
     double minus_log_hi;  // -log(c), or -log(2c) from kLogUpperStart on, as hi + lo;
     double minus_log_lo;  // hi is a multiple of 2^-42 (as kLn2Hi), |lo| <= 2^-43
 };
-constexpr LogEntry kLog[512] = {
+inline constexpr LogEntry kLog[512] = {
     {0x1.0000000000000p+0, 0x0.0p+0, 0x0.0p+0},
     {0x1.fe80000000000p-1, 0x1.8090482880000p-9, 0x1.85c0696a70c0cp-45},
     {0x1.fd80000000000p-1, 0x1.40c8a74780000p-8, 0x1.e3871df070002p-46},
@@ -1062,10 +1062,10 @@ constexpr LogEntry kLog[512] = {
 };
 
 using Wide = std::uint64_t[5];
-constexpr Wide kLn2Wide = {0x8a0d175b8baafa2cu, 0x40f343267298b62du, 0xc9e3b39803f2f6afu, 0xb17217f7d1cf79abu, 0x0000000000000000u};
-constexpr Wide kStepWide = {0x16c5068badc5d57du, 0x57a079a193394c5bu, 0xd5e4f1d9cc01f97bu, 0x0058b90bfbe8e7bcu, 0x0000000000000000u};
+inline constexpr Wide kLn2Wide = {0x8a0d175b8baafa2cu, 0x40f343267298b62du, 0xc9e3b39803f2f6afu, 0xb17217f7d1cf79abu, 0x0000000000000000u};
+inline constexpr Wide kStepWide = {0x16c5068badc5d57du, 0x57a079a193394c5bu, 0xd5e4f1d9cc01f97bu, 0x0058b90bfbe8e7bcu, 0x0000000000000000u};
 // 2^(j/512).
-constexpr Wide kExpWide[512] = {
+inline constexpr Wide kExpWide[512] = {
     {0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000001u},
     {0x7a163180d2eb82c4u, 0x68bf05eb63f5c41cu, 0xff19d294cf2f679cu, 0x0058c86da1c09ea1u, 0x0000000000000001u},
     {0x3b8e02322a971f34u, 0x55b8187f0c9741ebu, 0x29ab13ec11dc9544u, 0x00b1afa5abcbed61u, 0x0000000000000001u},
@@ -1580,7 +1580,7 @@ constexpr Wide kExpWide[512] = {
     {0x211ffb31110de09bu, 0x060f6e9045faa2b3u, 0x3e743691f7298b12u, 0xff4eaca4391b5da3u, 0x0000000000000001u},
 };
 // |kLog[i]'s minus_log|: nonnegative below kLogUpperStart, nonpositive from it on.
-constexpr Wide kLogWide[512] = {
+inline constexpr Wide kLogWide[512] = {
     {0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u},
     {0xfe51de166f098a31u, 0x2b8a07e920232133u, 0x4b53860627f6c8a1u, 0x00c04824144c2e03u, 0x0000000000000000u},
     {0x56b49bf89a7353d8u, 0x4552ac151d72c68eu, 0x77c1c000624bc7beu, 0x0140c8a747878e1cu, 0x0000000000000000u},
@@ -2095,7 +2095,7 @@ constexpr Wide kLogWide[512] = {
     {0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u},
 };
 // 1/n! for n = 0..kExpTerms.
-constexpr Wide kInverseFactorial[23] = {
+inline constexpr Wide kInverseFactorial[23] = {
     {0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000001u},
     {0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000001u},
     {0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x8000000000000000u, 0x0000000000000000u},
@@ -2121,7 +2121,7 @@ constexpr Wide kInverseFactorial[23] = {
     {0xdea1d2ca2ce07de1u, 0x143242dfcce3b1d5u, 0x04338e5b6dfe14a5u, 0x0000000000000000u, 0x0000000000000000u},
 };
 // 1/n for n = 0..kLogTerms (entry 0 unused).
-constexpr Wide kInverse[31] = {
+inline constexpr Wide kInverse[31] = {
     {0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u},
     {0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x0000000000000001u},
     {0x0000000000000000u, 0x0000000000000000u, 0x0000000000000000u, 0x8000000000000000u, 0x0000000000000000u},
