@@ -40,9 +40,10 @@
 // z is exact: m_hi c_i has at most 20 bits, m_lo c_i (m_lo = m - m_hi) at most 43 + 10 = 53
 // bits, and their sum is a multiple of 2^-62 at most 2^-9 in magnitude, so at most 53 bits.
 //
-// First steps (both functions), tried before everything above: the same reductions in plain
-// double, one rounding test, no branch or division before it; the double-double step and the
-// accurate path run only for arguments they cannot settle (and for special and edge ones).
+// First steps (both functions; inline in correctly_rounded.h), tried before everything above: the
+// same reductions in plain double, one rounding test, no branch or division before it; the
+// double-double step and the accurate path run only for arguments they cannot settle (and for
+// special and edge ones).
 //   exp, 2^-54 <= |x| <= 707 (so -1021 <= K <= 1020 and the result is normal):
 //     k = round(x 512/ln2) read from the bits of x 512/ln2 + 1.5 2^52; r as above, rounded;
 //     q = r^2/2 + ... + r^5/120; hi = T_hi, lo = T_hi (r + q) + T_lo  (T_j = T_hi + T_lo).
@@ -65,8 +66,9 @@
 //     remainder |z|^8/8 is below 2^-66 of it; the roundings in lo and of lo -+ bound apply to
 //     terms below |z|^3/3 + 2^-43 (e' = 0) and below 2^-33 (|log x| > 1/3) otherwise. Sum below
 //     1.3 2^-63: the test uses 2^-62 |hi| (measured: 2^-63.5).
-//   A rounding test fails for about one argument in 2^8 (exp) or 2^9 (log) (2 bound / ulp); those
-//   go on to the double-double step.
+//   A rounding test fails for about 2 bound / ulp of the arguments, one in 2^7.5 (exp) or 2^8.5
+//   (log); in the pre-smoothed example 0.8 % of exps and 0.25 % of logs go on to the
+//   double-double step (exp_second, log_second), and about one call in 2^14 to the accurate path.
 //
 // Accurate path (both functions): the same reductions carried out in binary fixed point with
 // 256 fraction bits and 64 integer bits (Wide: five 64-bit limbs, two's complement), tables of
