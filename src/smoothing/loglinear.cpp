@@ -108,15 +108,19 @@ void fill_orthogonal_columns(int q, std::span<const double> x, std::span<double>
 void update_fit(LogLinearFit& fit, std::span<double> eta) {
     const int k = fit.score_count;
     const int q = fit.parameter_count - 1;
-    double half_deviance = 0.0;
+    // Two passes, so that the exps (and then the logs) of different scores do not wait on one
+    // another: the same operations on the same values as one pass.
     for (int i = 0; i < k; ++i) {
         double e = fit.coefficients[0];
         for (int j = 1; j <= q; ++j) {
             e += fit.coefficients[j] * fit.basis[j - 1][i];
         }
         eta[i] = e;
-        const double m = e > kLogFloor ? cr_exp(e) : 0.0;
-        fit.fitted[i] = m;
+        fit.fitted[i] = e > kLogFloor ? cr_exp(e) : 0.0;
+    }
+    double half_deviance = 0.0;
+    for (int i = 0; i < k; ++i) {
+        const double m = fit.fitted[i];
         const double y = fit.observed[i];
         if (y == 0.0 || m == 0.0) {
             half_deviance += -(y - m);

@@ -85,7 +85,7 @@ def exp_tables():
         hh = round_to_bits(hi, 26)
         hl = hi - hh
         assert Fraction(hh) + Fraction(hl) == Fraction(hi)
-        fast.append((hh, hl, lo))
+        fast.append((hi, lo, hh))
         accurate.append(wide(t))
     return fast, accurate
 
@@ -110,11 +110,20 @@ def log_tables():
         value = -(D(c.numerator * scale) / D(c.denominator)).ln()
         q = to_fraction(value)
         assert (q >= 0) != upper or q == 0, i
-        hi = nearest_double(q)
+        # hi on the grid of ln2_hi (multiples of 2^-42), so that e' ln2_hi + hi is exact.
+        hi = float(Fraction(round(q * (1 << 42)), 1 << 42))
         lo = nearest_double(q - Fraction(hi))
-        # For x in [1/2, 2) (e' = 0) the fast path adds log(1 + z) to -log c by Fast2Sum, exact
+        assert abs(Fraction(lo)) <= Fraction(1, 1 << 43), i
+        # For x in [1/2, 2) (e' = 0) both paths add log(1 + z) to -log c by Fast2Sum, exact
         # when the table term is 0 or larger than |z - z^2/2|.
         assert hi == 0 or abs(Fraction(hi)) > z_max * (1 + z_max), i
+        if hi != 0:
+            # The first step's largest error, half an ulp of z^2, is relative to |log x|:
+            # z_max^2 / (2 min |log x|) over the index's interval stays below 2^-11 (the
+            # largest, 2^-11.006, at i = 510).
+            lowest = a if not upper else (b - Fraction(1, 1 << 52)) / 2
+            min_log = abs(to_fraction((D(lowest.numerator) / D(lowest.denominator)).ln()))
+            assert z_max * z_max / (2 * min_log) < Fraction(1, 1 << 11), i
         fast.append((float(c), hi, lo))
         accurate.append(wide(abs(q)))
     assert fast[N - 1][0] == 0.5 and fast[N - 1][1] == 0.0   # x just below 1: no table term
@@ -144,59 +153,59 @@ def main():
     w("")
     w("namespace eqsim::correctly_rounded_tables {")
     w("")
-    w("constexpr int kTableBits = %d;" % TABLE_BITS)
-    w("constexpr int kLogUpperStart = %d;  // log indices from here use 2c in place of c" % LOG_UPPER_START)
-    w("constexpr int kExpTerms = %d;" % EXP_TERMS)
-    w("constexpr int kLogTerms = %d;" % LOG_TERMS)
+    w("inline constexpr int kTableBits = %d;" % TABLE_BITS)
+    w("inline constexpr int kLogUpperStart = %d;  // log indices from here use 2c in place of c" % LOG_UPPER_START)
+    w("inline constexpr int kExpTerms = %d;" % EXP_TERMS)
+    w("inline constexpr int kLogTerms = %d;" % LOG_TERMS)
     w("")
     w("// ln 2 = kLn2Hi + kLn2Lo, kLn2Hi with 42 significant bits.")
-    w("constexpr double kLn2Hi = %s;" % hexd(ln2_hi))
-    w("constexpr double kLn2Lo = %s;" % hexd(ln2_lo))
+    w("inline constexpr double kLn2Hi = %s;" % hexd(ln2_hi))
+    w("inline constexpr double kLn2Lo = %s;" % hexd(ln2_lo))
     w("// ln 2 / %d = kStepHi + kStepLo, kStepHi with 33 significant bits; kInvStep = %d / ln 2." % (N, N))
-    w("constexpr double kStepHi = %s;" % hexd(step_hi))
-    w("constexpr double kStepLo = %s;" % hexd(step_lo))
-    w("constexpr double kInvStep = %s;" % hexd(inv_step))
+    w("inline constexpr double kStepHi = %s;" % hexd(step_hi))
+    w("inline constexpr double kStepLo = %s;" % hexd(step_lo))
+    w("inline constexpr double kInvStep = %s;" % hexd(inv_step))
     w("")
     w("struct ExpEntry {")
-    w("    double hi_high;  // 2^(j/%d) = hi_high + hi_low + lo; hi_high has 26 significant bits" % N)
-    w("    double hi_low;")
+    w("    double hi;       // 2^(j/%d) = hi + lo, both rounded to nearest" % N)
     w("    double lo;")
+    w("    double hi_high;  // hi rounded to 26 significant bits: hi - hi_high is exact")
     w("};")
-    w("constexpr ExpEntry kExp[%d] = {" % N)
+    w("inline constexpr ExpEntry kExp[%d] = {" % N)
     for hh, hl, lo in exp_fast:
         w("    {%s, %s, %s}," % (hexd(hh), hexd(hl), hexd(lo)))
     w("};")
     w("")
     w("struct LogEntry {")
     w("    double c;             // about 1/m on the index's interval, a multiple of 2^-%d" % (TABLE_BITS + 1))
-    w("    double minus_log_hi;  // -log(c), or -log(2c) from kLogUpperStart on, as hi + lo")
-    w("    double minus_log_lo;")
+    w("    double minus_log_hi;  // -log(c), or -log(2c) from kLogUpperStart on, as hi + lo;")
+    w("    double minus_log_lo;  // hi is a multiple of 2^-42 (as kLn2Hi), |lo| <= 2^-43")
     w("};")
-    w("constexpr LogEntry kLog[%d] = {" % N)
+    w("inline constexpr LogEntry kLog[%d] = {" % N)
     for c, hi, lo in log_fast:
         w("    {%s, %s, %s}," % (hexd(c), hexd(hi), hexd(lo)))
     w("};")
     w("")
     w("using Wide = std::uint64_t[5];")
-    w("constexpr Wide kLn2Wide = %s;" % wide_literal(wide(ln2)))
-    w("constexpr Wide kStepWide = %s;" % wide_literal(wide(step)))
+    w("inline constexpr Wide kLn2Wide = %s;" % wide_literal(wide(ln2)))
+    w("inline constexpr Wide kStepWide = %s;" % wide_literal(wide(step)))
     w("// 2^(j/%d)." % N)
-    w("constexpr Wide kExpWide[%d] = {" % N)
+    w("inline constexpr Wide kExpWide[%d] = {" % N)
     for limbs in exp_wide:
         w("    %s," % wide_literal(limbs))
     w("};")
     w("// |kLog[i]'s minus_log|: nonnegative below kLogUpperStart, nonpositive from it on.")
-    w("constexpr Wide kLogWide[%d] = {" % N)
+    w("inline constexpr Wide kLogWide[%d] = {" % N)
     for limbs in log_wide:
         w("    %s," % wide_literal(limbs))
     w("};")
     w("// 1/n! for n = 0..kExpTerms.")
-    w("constexpr Wide kInverseFactorial[%d] = {" % (EXP_TERMS + 1))
+    w("inline constexpr Wide kInverseFactorial[%d] = {" % (EXP_TERMS + 1))
     for n in range(EXP_TERMS + 1):
         w("    %s," % wide_literal(wide(Fraction(1, math.factorial(n)))))
     w("};")
     w("// 1/n for n = 0..kLogTerms (entry 0 unused).")
-    w("constexpr Wide kInverse[%d] = {" % (LOG_TERMS + 1))
+    w("inline constexpr Wide kInverse[%d] = {" % (LOG_TERMS + 1))
     w("    %s," % wide_literal([0] * 5))
     for n in range(1, LOG_TERMS + 1):
         w("    %s," % wide_literal(wide(Fraction(1, n))))
