@@ -28,11 +28,12 @@ study::StudyPlan plan_of(const std::string& text) {
     return plan;
 }
 
-std::string five_methods_study(const std::string& sizes) {
+std::string five_methods_study(const std::string& sizes,
+                               std::int32_t replications = kReplications) {
     return "data " + bench::example_data_path() + "\n" + sizes +
            "method Post 0.3\nmethod Pre 6\nmethod None\nmethod Linear\nmethod Mean\n"
            "replications " +
-           std::to_string(kReplications) + "\nseed 20261207\n";
+           std::to_string(replications) + "\nseed 20261207\n";
 }
 
 void run_plan(benchmark::State& state, const study::StudyPlan& plan, int jobs) {
@@ -86,7 +87,7 @@ BENCHMARK(BM_FiveEqsimRuns)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Four conditions of equal work on 1 and 2 threads (wall time: the throughput ratio).
 void BM_StudyOfFourConditions(benchmark::State& state) {
-    run_plan(state, plan_of(five_methods_study("sizes 2000 2000/2500 2500/2000 2500\n")),
+    run_plan(state, plan_of(five_methods_study("sizes 2000 2000/2500 2500/2000 2500\n", 2000)),
              static_cast<int>(state.range(0)));
     state.SetLabel(std::to_string(state.range(0)) + " jobs");
 }

@@ -273,8 +273,6 @@ class Scheduler {
             slot.methods.resize(plan.methods.size());
         }
         make_tasks();
-        std::stable_sort(tasks_.begin(), tasks_.end(),
-                         [](const Task& a, const Task& b) { return a.cost > b.cost; });
     }
 
     void work() {
@@ -330,17 +328,30 @@ class Scheduler {
         return static_cast<double>(c.new_size) + static_cast<double>(c.old_size);
     }
 
-    // One task per condition while there are enough conditions to keep every thread busy;
-    // otherwise each condition's methods are split into groups of about equal cost.
+    // Each condition's methods in groups of about equal cost, as many groups a condition as keeps
+    // the threads busy for the shortest time: a group saves its share of the equating on another
+    // thread but draws the samples again, so one thread never splits, and many conditions rarely.
     void make_tasks() {
-        const std::size_t conditions = positions_.size();
-        const std::size_t methods = plan_.methods.size();
-        const auto jobs = static_cast<std::size_t>(std::max(1, options_.jobs));
-        std::size_t groups = 1;
-        if (conditions > 0 && conditions < 2 * jobs) {
-            groups = std::min(methods, (2 * jobs + conditions - 1) / conditions);
+        const std::size_t most = std::min<std::size_t>(plan_.methods.size(), 8);
+        std::vector<Task> best = tasks_with_groups(1);
+        double best_time = makespan(best);
+        for (std::size_t groups = 2; options_.jobs > 1 && groups <= most; ++groups) {
+            std::vector<Task> tasks = tasks_with_groups(groups);
+            if (const double time = makespan(tasks); time < best_time) {
+                best = std::move(tasks);
+                best_time = time;
+            }
         }
-        for (std::size_t slot = 0; slot < conditions; ++slot) {
+        tasks_ = std::move(best);
+        for (const Task& t : tasks_) {
+            ++slots_[t.slot].tasks;
+        }
+    }
+
+    std::vector<Task> tasks_with_groups(std::size_t groups) const {
+        std::vector<Task> tasks;
+        const std::size_t methods = plan_.methods.size();
+        for (std::size_t slot = 0; slot < positions_.size(); ++slot) {
             const double points = static_cast<double>(
                 plan_.populations[static_cast<std::size_t>(condition(slot).data_set)]
                     .new_frequencies.size());
@@ -368,11 +379,23 @@ class Scheduler {
             for (Task& t : group) {
                 if (!t.methods.empty()) {
                     std::sort(t.methods.begin(), t.methods.end());
-                    tasks_.push_back(std::move(t));
-                    ++slots_[slot].tasks;
+                    tasks.push_back(std::move(t));
                 }
             }
         }
+        std::stable_sort(tasks.begin(), tasks.end(),
+                         [](const Task& a, const Task& b) { return a.cost > b.cost; });
+        return tasks;
+    }
+
+    // The estimated time until the last thread finishes, tasks (largest first) going each to the
+    // thread that is free first.
+    double makespan(const std::vector<Task>& tasks) const {
+        std::vector<double> busy(static_cast<std::size_t>(std::max(1, options_.jobs)), 0.0);
+        for (const Task& t : tasks) {
+            *std::min_element(busy.begin(), busy.end()) += t.cost;
+        }
+        return *std::max_element(busy.begin(), busy.end());
     }
 
     // A task stops when a condition before its own has failed: that failure is the one
