@@ -41,24 +41,7 @@ std::string shell_quoted(const std::string& path) {
 
 // Runs the built eqsim-study as its own process, as a cluster node would.
 RunResult run_study_process(const std::string& args) {
-    TempDir capture;
-#if defined(_WIN32)
-    // cmd.exe quotes with double quotes; a command line that starts with one is quoted once more.
-    const std::string command = "\"\"" + std::string(EQSIM_STUDY_EXECUTABLE) + "\" " + args +
-                                " >\"" + capture.file("out") + "\" 2>\"" + capture.file("err") +
-                                "\"\"";
-    RunResult r;
-    r.status = std::system(command.c_str());
-#else
-    const std::string command = std::string("'") + EQSIM_STUDY_EXECUTABLE + "' " + args + " >'" +
-                                capture.file("out") + "' 2>'" + capture.file("err") + "'";
-    const int raw = std::system(command.c_str());
-    RunResult r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
-    r.out = read_file(capture.file("out"));
-    r.err = read_file(capture.file("err"));
-    return r;
+    return testing::run_executable(args, {}, {}, EQSIM_STUDY_EXECUTABLE);
 }
 
 std::vector<ScoreRow> scores_in(const std::string& folder) {

@@ -139,7 +139,9 @@ RunResult run_in_process(const std::vector<std::string>& args, ProgramMain progr
 }
 
 RunResult run_executable(const std::string& arguments_and_redirections,
-                         const std::string& working_folder, const std::string& environment) {
+                         const std::string& working_folder, const std::string& environment,
+                         const char* program) {
+    const std::string executable = program != nullptr ? program : EQSIM_EXECUTABLE;
     TempDir capture;
     const TempDir scratch;
     const std::string folder = working_folder.empty() ? scratch.path() : working_folder;
@@ -149,9 +151,9 @@ RunResult run_executable(const std::string& arguments_and_redirections,
     // status is the program's own.
     std::string windows_folder = folder;
     std::replace(windows_folder.begin(), windows_folder.end(), '/', '\\');
-    const std::string command =
-        "cd /d \"" + windows_folder + "\" && \"" + std::string(EQSIM_EXECUTABLE) + "\" >\"" +
-        capture.file("out") + "\" 2>\"" + capture.file("err") + "\" " + arguments_and_redirections;
+    const std::string command = "cd /d \"" + windows_folder + "\" && \"" + executable + "\" >\"" +
+                                capture.file("out") + "\" 2>\"" + capture.file("err") + "\" " +
+                                arguments_and_redirections;
     if (!environment.empty()) {
         throw std::runtime_error("settings of the environment need a POSIX shell");
     }
@@ -159,7 +161,7 @@ RunResult run_executable(const std::string& arguments_and_redirections,
     RunResult result;
     result.status = raw;
 #else
-    const std::string command = "cd '" + folder + "' && " + environment + " '" + EQSIM_EXECUTABLE +
+    const std::string command = "cd '" + folder + "' && " + environment + " '" + executable +
                                 "' >'" + capture.file("out") + "' 2>'" + capture.file("err") +
                                 "' " + arguments_and_redirections;
     const int raw = std::system(command.c_str());

@@ -43,13 +43,14 @@ using ProgramMain = int (*)(int argc, const char* const* argv, std::FILE* out, s
 // it writes by a relative name can never land in the checkout.
 RunResult run_in_process(const std::vector<std::string>& args, ProgramMain program = nullptr);
 
-// Runs the built executable through the shell with standard output and error captured; the
-// arguments may carry redirections of their own, which take precedence. The current folder is
-// working_folder, or a scratch folder of its own when that is empty. environment, when given, is
-// a list of NAME=value settings for the program alone (shell syntax, quoted by the caller).
+// Runs a built executable (eqsim unless program names another) through the shell with standard
+// output and error captured; the arguments may carry redirections of their own, which take
+// precedence. The current folder is working_folder, or a scratch folder of its own when that is
+// empty. environment, when given, is a list of NAME=value settings for the program alone (shell
+// syntax, quoted by the caller).
 RunResult run_executable(const std::string& arguments_and_redirections,
                          const std::string& working_folder = {},
-                         const std::string& environment = {});
+                         const std::string& environment = {}, const char* program = nullptr);
 
 // The lines of text, without their newlines, and the fields of a line split at separator.
 std::vector<std::string> lines_of(const std::string& text);
