@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "numeric/correctly_rounded.h"
+#include "engine/numeric/correctly_rounded.h"
 
 namespace {
 

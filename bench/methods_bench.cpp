@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "bench_data.h"
-#include "equating/equipercentile.h"
-#include "equating/linear_equating.h"
-#include "sampling/score_sampling.h"
-#include "sampling/uniform_random.h"
-#include "smoothing/loglinear.h"
-#include "smoothing/postsmooth.h"
+#include "engine/equating/equipercentile.h"
+#include "engine/equating/linear_equating.h"
+#include "engine/sampling/score_sampling.h"
+#include "engine/sampling/uniform_random.h"
+#include "engine/smoothing/loglinear.h"
+#include "engine/smoothing/postsmooth.h"
 
 namespace {
 

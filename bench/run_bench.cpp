@@ -6,7 +6,7 @@
 #include <string>
 
 #include "bench_data.h"
-#include "run/replication_driver.h"
+#include "eqsim/replication_driver.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "bench_data.h"
-#include "sampling/score_sampling.h"
-#include "sampling/uniform_random.h"
+#include "engine/sampling/score_sampling.h"
+#include "engine/sampling/uniform_random.h"
 
 namespace {
 

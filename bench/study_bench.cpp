@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bench_data.h"
-#include "run/replication_driver.h"
+#include "eqsim/replication_driver.h"
 #include "study/study_file.h"
 #include "study/study_run.h"
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "run/control_file.h"
+#include "eqsim/control_file.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Line coverage of the source by the fuzz corpora: builds the targets once more with clang's
 # source-based coverage, runs every input of each target's corpora once, and prints the coverage
-# of each file of src/run/ and src/study/ (the readers, the driver, the report) and a total over
+# of each file of src/eqsim/, src/io/ and src/study/ (the readers, the driver, the report) and a total over
 # src/.
 #
 #   fuzz/coverage.sh [TARGET...]      (default: every target)
@@ -32,7 +32,7 @@ for target in "${targets[@]}"; do
     llvm-profdata merge -sparse "$profiles/$target"-*.profraw -o "$profiles/$target.profdata"
     echo "== fuzz_$target ($(find "$found/$target" "$PWD/fuzz/corpus/$target" -type f | wc -l) inputs)"
     llvm-cov report "$build/fuzz/fuzz_$target" -instr-profile="$profiles/$target.profdata" \
-        "$PWD/src/run/" "$PWD/src/study/" | sed "s|$PWD/||"
+        "$PWD/src/eqsim/" "$PWD/src/io/" "$PWD/src/study/" | sed "s|$PWD/||"
     objects+=(-object "$build/fuzz/fuzz_$target")
 done
 llvm-profdata merge -sparse "$profiles"/*.profdata -o "$profiles/all.profdata"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "run/data_file.h"
+#include "io/data_file.h"
 
 namespace {
 

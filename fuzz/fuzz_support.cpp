@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "run/report.h"
+#include "eqsim/report.h"
 
 namespace eqsim::fuzz {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "run/control_file.h"
+#include "eqsim/control_file.h"
 
 namespace eqsim::fuzz {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "run/control_file.h"
+#include "io/settings.h"
 #include "study/study_file.h"
 
 namespace {

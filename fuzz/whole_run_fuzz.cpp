@@ -34,9 +34,9 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "run/control_file.h"
-#include "run/data_file.h"
-#include "run/eqsim_main.h"
+#include "eqsim/control_file.h"
+#include "io/data_file.h"
+#include "eqsim/eqsim_main.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "run/control_file.h"
+#include "io/settings.h"
 #include "study/study_file.h"
 #include "study/study_outputs.h"
 #include "study/study_run.h"

@@ -9,9 +9,9 @@
 #include <span>
 #include <utility>
 
-#include "platform/platform.h"
-#include "run/control_file.h"
-#include "run/text_lines.h"
+#include "io/platform/platform.h"
+#include "io/settings.h"
+#include "io/text_lines.h"
 
 namespace eqsim {
 

@@ -24,8 +24,8 @@
 #include <string_view>
 #include <vector>
 
-#include "equating/scale_conversion.h"
-#include "run/methods.h"
+#include "engine/equating/scale_conversion.h"
+#include "engine/simulation/methods.h"
 
 namespace eqsim {
 

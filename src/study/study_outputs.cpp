@@ -9,10 +9,10 @@
 #include <map>
 #include <system_error>
 
-#include "platform/platform.h"
-#include "run/report_destination.h"
-#include "run/text_lines.h"
-#include "sampling/uniform_random.h"
+#include "io/platform/platform.h"
+#include "io/report_destination.h"
+#include "io/text_lines.h"
+#include "engine/sampling/uniform_random.h"
 #include "study/index_page.h"
 #include "study/plots.h"
 

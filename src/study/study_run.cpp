@@ -8,10 +8,10 @@
 #include <thread>
 #include <tuple>
 
-#include "equating/equipercentile.h"
-#include "equating/scale_conversion.h"
-#include "run/data_file.h"
-#include "sampling/uniform_random.h"
+#include "engine/equating/equipercentile.h"
+#include "engine/equating/scale_conversion.h"
+#include "io/data_file.h"
+#include "engine/sampling/uniform_random.h"
 
 namespace eqsim::study {
 

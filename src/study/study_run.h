@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "numeric/status.h"
-#include "run/simulation.h"
+#include "engine/numeric/status.h"
+#include "engine/simulation/simulation.h"
 #include "study/study_file.h"
 #include "study/tables.h"
 

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "run/methods.h"
+#include "engine/simulation/methods.h"
 
 namespace eqsim::study {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "run/eqsim_main.h"
+#include "eqsim/eqsim_main.h"
 #include "study/tables.h"
 #include "support/temp_dir.h"
 

@@ -16,7 +16,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "run/eqsim_main.h"
+#include "eqsim/eqsim_main.h"
 
 namespace eqsim::testing {
 

@@ -1,0 +1,388 @@
+#include "engine/simulation/simulation.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "engine/equating/scale_conversion.h"
+#include "engine/numeric/storage.h"
+#include "engine/sampling/score_sampling.h"
+#include "engine/sampling/uniform_random.h"
+
+namespace eqsim {
+
+namespace {
+
+// One form's population as the sampler sees it: its sample size, its cumulative table with the
+// lookup and raw-value table, and the current replication's counts and relative frequencies.
+struct FormSampler {
+    int k = 0;
+    std::int32_t size = 0;
+    std::vector<double> cumulative;
+    std::vector<std::int32_t> lookup;
+    RawSamplingTable raw_table;
+    std::vector<std::int32_t> counts;
+    std::vector<double> sample;
+
+    // Takes the population's relative frequencies and builds the tables from them.
+    void build(std::span<const double> relative, const SamplingChoice& sampling) {
+        k = static_cast<int>(relative.size());
+        cumulative.assign(relative.begin(), relative.end());
+        lookup.assign(static_cast<std::size_t>(sampling.lookup_scale) + 1, 0);
+        counts.assign(relative.size(), 0);
+        sample.assign(relative.size(), 0.0);
+        // The cumulative values do not depend on the lookup's scale.
+        build_sampling_table(k, sampling.lookup_scale, cumulative, lookup);
+        if (sampling.raw_thresholds) {
+            build_raw_sampling_table(k, cumulative, raw_table);
+        }
+    }
+
+    void draw(UniformRandom& random, const SamplingChoice& sampling) {
+        if (sampling.raw_thresholds) {
+            draw_score_counts_raw(random, size, k, raw_table, counts);
+        } else {
+            draw_score_counts(random, size, k, sampling.lookup_scale, cumulative, lookup, counts);
+        }
+        const double n = static_cast<double>(size);
+        for (int j = 0; j < k; ++j) {
+            sample[j] = static_cast<double>(counts[j]) / n;
+        }
+    }
+};
+
+// Running sums of one quantity per new-form raw score; means and standard deviations at the end.
+struct Accumulator {
+    std::vector<double> sums;
+    std::vector<double> squares;
+
+    void reset(int k) {
+        sums.assign(static_cast<std::size_t>(k), 0.0);
+        squares.assign(static_cast<std::size_t>(k), 0.0);
+    }
+    void add(int k, double value) {
+        sums[k] += value;
+        squares[k] += value * value;
+    }
+};
+
+// Index of the first of the first k values that is not finite, or -1.
+int first_non_finite(std::span<const double> values, int k) {
+    for (int i = 0; i < k; ++i) {
+        if (!std::isfinite(values[i])) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+std::string at_replication(std::int32_t r, const std::string& what) {
+    return "replication " + std::to_string(r) + ": " + what;
+}
+
+// One method's work in a simulation: its scores of the current replication and its sums.
+class MethodRun {
+  public:
+    MethodRun(const MethodChoice& choice, int kx, int scale_points)
+        : choice_(choice), info_(method_info(choice.method)), scale_points_(scale_points) {
+        const auto n = static_cast<std::size_t>(kx);
+        equated_.assign(n, 0.0);
+        unrounded_.assign(n, 0.0);
+        rounded_.assign(n, 0.0);
+        for (Accumulator* a : {&equated_sums_, &unrounded_sums_, &rounded_sums_}) {
+            a->reset(kx);
+        }
+        histogram_.assign(n * static_cast<std::size_t>(scale_points), 0);
+    }
+
+    // Equates one pair of samples, converts to the scale and adds the scores to the sums.
+    Status add_replication(std::int32_t r, const SamplePair& samples, const ScaleSpec& scale,
+                           std::span<const double> conversion) {
+        const int kx = static_cast<int>(samples.new_relative.size());
+        const int ky = static_cast<int>(samples.old_relative.size());
+        const Status equated = info_.equate(samples, choice_.parameter, equated_);
+        if (!equated.is_ok()) {
+            if (equated.code() == Status::Code::vector_storage) {
+                return equated;
+            }
+            return Status::error(
+                Status::Code::method_failed,
+                at_replication(r, "the " + std::string(info_.report_name) +
+                                      " equating method failed on the drawn samples"));
+        }
+        if (const int k = first_non_finite(equated_, kx); k >= 0) {
+            return Status::error(Status::Code::method_failed,
+                                 at_replication(r,
+                                                "equating gave a value that is not a finite "
+                                                "number for raw score " +
+                                                    std::to_string(k)));
+        }
+        convert_to_scale(kx, ky, scale, equated_, conversion, unrounded_, rounded_);
+        // Conversion values near the largest double can overflow along the way; such a scale
+        // score has no meaning and no place in the histogram.
+        if (const int k = first_non_finite(unrounded_, kx); k >= 0) {
+            return Status::error(Status::Code::method_failed,
+                                 at_replication(r,
+                                                "the scale conversion gave a value that is not a "
+                                                "finite number for raw score " +
+                                                    std::to_string(k)));
+        }
+        accumulate(kx, scale);
+        return Status::ok();
+    }
+
+    // Turns the sums into means and standard deviations. False when they overflowed.
+    bool finish(int kx, std::int32_t replications, MethodResult& result) {
+        bool finite = true;
+        for (const Accumulator* a : {&equated_sums_, &unrounded_sums_, &rounded_sums_}) {
+            finite =
+                finite && first_non_finite(a->sums, kx) < 0 && first_non_finite(a->squares, kx) < 0;
+        }
+        result.choice = choice_;
+        QuantityMoments* moments[3] = {&result.equated, &result.unrounded, &result.rounded};
+        Accumulator* sums[3] = {&equated_sums_, &unrounded_sums_, &rounded_sums_};
+        for (int q = 0; q < 3; ++q) {
+            moments_from_sums(kx, replications, sums[q]->sums, sums[q]->squares);
+            moments[q]->mean = std::move(sums[q]->sums);
+            moments[q]->sd = std::move(sums[q]->squares);
+            finite = finite && first_non_finite(moments[q]->mean, kx) < 0 &&
+                     first_non_finite(moments[q]->sd, kx) < 0;
+        }
+        result.histogram = std::move(histogram_);
+        return finite;
+    }
+
+  private:
+    int histogram_slot(double rounded_score, const ScaleSpec& scale) const {
+        const double slot = std::trunc((rounded_score - scale.min) / scale.increment + 0.5);
+        // Scales whose ends are not multiples of the increment can round just past them; such a
+        // score counts at the nearest end so that every row still sums to R.
+        if (!(slot >= 0.0)) {
+            return 0;
+        }
+        if (slot > static_cast<double>(scale_points_ - 1)) {
+            return scale_points_ - 1;
+        }
+        return static_cast<int>(slot);
+    }
+
+    void accumulate(int kx, const ScaleSpec& scale) {
+        for (int k = 0; k < kx; ++k) {
+            equated_sums_.add(k, equated_[k]);
+            unrounded_sums_.add(k, unrounded_[k]);
+            rounded_sums_.add(k, rounded_[k]);
+            ++histogram_[static_cast<std::size_t>(k) * static_cast<std::size_t>(scale_points_) +
+                         static_cast<std::size_t>(histogram_slot(rounded_[k], scale))];
+        }
+    }
+
+    MethodChoice choice_;
+    const MethodInfo& info_;
+    int scale_points_;
+    std::vector<double> equated_;
+    std::vector<double> unrounded_;
+    std::vector<double> rounded_;
+    Accumulator equated_sums_;
+    Accumulator unrounded_sums_;
+    Accumulator rounded_sums_;
+    std::vector<std::int32_t> histogram_;
+};
+
+Status invalid(std::string what) {
+    return Status::error(Status::Code::invalid_input, std::move(what));
+}
+
+double total_of(std::span<const double> frequencies) {
+    double total = 0.0;
+    for (const double f : frequencies) {
+        total += f;
+    }
+    return total;
+}
+
+// The sample size a population total gives, or false when it is no usable size.
+bool sample_size_of_total(double total, std::int32_t& size) {
+    if (!(total > 0.0) || !(total + 0.5 < 2147483648.0)) {
+        return false;
+    }
+    size = static_cast<std::int32_t>(total + 0.5);
+    return size >= 1;
+}
+
+std::string form_total_problem(const char* form, double total) {
+    return std::string(form) + " frequencies total " + std::to_string(total) +
+           ", which gives no sample size from 1 to 2147483647";
+}
+
+// The sample size options ask for: the given one, or the rounded total.
+Status settle_size(std::int32_t asked, double total, const char* form, std::int32_t& size) {
+    if (!sample_size_of_total(total, size)) {
+        return invalid(form_total_problem(form, total));
+    }
+    if (asked < 0) {
+        return invalid(std::string(form) + " sample size " + std::to_string(asked) + " is below 1");
+    }
+    if (asked > 0) {
+        size = asked;
+    }
+    return Status::ok();
+}
+
+std::vector<double> relative_frequencies(std::span<const double> frequencies, double total) {
+    std::vector<double> relative(frequencies.size());
+    for (std::size_t i = 0; i < frequencies.size(); ++i) {
+        relative[i] = frequencies[i] / total;
+    }
+    return relative;
+}
+
+Status run_checked(const SimulationOptions& options, SimulationResult& result) {
+    const int kx = static_cast<int>(options.new_frequencies.size());
+    const int ky = static_cast<int>(options.old_frequencies.size());
+    result = SimulationResult{};
+    result.new_points = kx;
+    result.old_points = ky;
+    result.scale_points = static_cast<int>(scale_point_count(options.scale));
+    result.new_total = total_of(options.new_frequencies);
+    result.old_total = total_of(options.old_frequencies);
+    result.seed = options.seed;
+    if (Status s = settle_size(options.new_size, result.new_total, "new-form", result.new_size);
+        !s.is_ok()) {
+        return s;
+    }
+    if (Status s = settle_size(options.old_size, result.old_total, "old-form", result.old_size);
+        !s.is_ok()) {
+        return s;
+    }
+
+    std::vector<MethodRun> runs;
+    FormSampler new_form;
+    FormSampler old_form;
+    if (!with_storage([&] {
+            result.weights = relative_frequencies(options.new_frequencies, result.new_total);
+            runs.reserve(options.methods.size());
+            for (const MethodChoice& choice : options.methods) {
+                runs.emplace_back(choice, kx, result.scale_points);
+            }
+            return true;
+        })) {
+        return Status::error(Status::Code::no_storage, "no storage for the simulation's arrays");
+    }
+    if (!with_storage([&] {
+            new_form.build(result.weights, options.sampling);
+            old_form.build(relative_frequencies(options.old_frequencies, result.old_total),
+                           options.sampling);
+            return true;
+        })) {
+        return Status::error(Status::Code::no_storage, "no storage for the sampling tables");
+    }
+    new_form.size = result.new_size;
+    old_form.size = result.old_size;
+
+    UniformRandom random;
+    seed_uniform(random, options.seed);
+    const SamplePair samples{new_form.sample, old_form.sample, static_cast<double>(new_form.size),
+                             static_cast<double>(old_form.size)};
+    for (std::int32_t r = 1; r <= options.replications; ++r) {
+        // The new form's sample is always drawn first.
+        new_form.draw(random, options.sampling);
+        old_form.draw(random, options.sampling);
+        for (std::size_t m = 0; m < runs.size(); ++m) {
+            if (Status s = runs[m].add_replication(r, samples, options.scale, options.conversion);
+                !s.is_ok()) {
+                result.failed_method = static_cast<int>(m);
+                result.failed_replication = r;
+                return s;
+            }
+        }
+        if (options.progress && !options.progress(r)) {
+            return Status::error(Status::Code::cancelled, at_replication(r, "stopped"));
+        }
+    }
+
+    result.methods.resize(runs.size());
+    for (std::size_t m = 0; m < runs.size(); ++m) {
+        // Scale scores beyond about 1e154 overflow their sums of squares, which would come out
+        // as infinite or (infinity less infinity) vanishing spreads; neither is a result.
+        if (!runs[m].finish(kx, options.replications, result.methods[m])) {
+            result.failed_method = static_cast<int>(m);
+            return Status::error(
+                Status::Code::method_failed,
+                "the statistics over replications overflowed (scale scores too large)");
+        }
+    }
+    return Status::ok();
+}
+
+}  // namespace
+
+Status check_populations(const SimulationOptions& options) {
+    const auto kx = options.new_frequencies.size();
+    const auto ky = options.old_frequencies.size();
+    if (kx < kMinimumScorePoints || ky < kMinimumScorePoints) {
+        return invalid("each form needs at least " + std::to_string(kMinimumScorePoints) +
+                       " score points; found " + std::to_string(kx) + " new-form and " +
+                       std::to_string(ky) + " old-form");
+    }
+    if (options.conversion.size() != ky) {
+        return invalid("the conversion has " + std::to_string(options.conversion.size()) +
+                       " scale scores for " + std::to_string(ky) + " old-form score points");
+    }
+    std::int32_t size = 0;
+    if (Status s =
+            settle_size(options.new_size, total_of(options.new_frequencies), "new-form", size);
+        !s.is_ok()) {
+        return s;
+    }
+    return settle_size(options.old_size, total_of(options.old_frequencies), "old-form", size);
+}
+
+Status check_settings(const SimulationOptions& options) {
+    std::string problem;
+    if (!scale_is_usable(options.scale, problem)) {
+        return invalid(problem);
+    }
+    if (options.replications < 1) {
+        return invalid("replications must be at least 1, not " +
+                       std::to_string(options.replications));
+    }
+    if (options.seed < 1 || options.seed > kLargestSeed) {
+        return invalid("seed " + std::to_string(options.seed) + " is outside 1 to " +
+                       std::to_string(kLargestSeed));
+    }
+    if (options.methods.empty()) {
+        return invalid("no equating method given");
+    }
+    for (const MethodChoice& choice : options.methods) {
+        if (!std::isfinite(choice.parameter)) {
+            return invalid("smoothing parameter must be a finite number");
+        }
+        if (!smoothing_suits(choice.method, choice.parameter, problem)) {
+            return invalid(problem);
+        }
+    }
+    return Status::ok();
+}
+
+Status run_simulation(const SimulationOptions& options, SimulationResult& result) {
+    if (Status s = check_settings(options); !s.is_ok()) {
+        return s;
+    }
+    if (Status s = check_populations(options); !s.is_ok()) {
+        return s;
+    }
+    return run_checked(options, result);
+}
+
+void moments_from_sums(int k, std::int32_t completed, std::span<double> sums,
+                       std::span<double> squares) {
+    const double m = static_cast<double>(completed);
+    for (int i = 0; i < k; ++i) {
+        const double mean = sums[i] / m;
+        sums[i] = mean;
+        const double variance = squares[i] / m - mean * mean;
+        squares[i] = variance > 0.0 ? std::sqrt(variance) : 0.0;
+    }
+}
+
+}  // namespace eqsim

@@ -1,0 +1,200 @@
+#include "io/text_lines.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+
+namespace eqsim {
+
+LineStatus read_text_line(std::FILE* file, std::size_t keep_limit, TextLine& line,
+                          std::size_t stop_after) {
+    line.text.clear();
+    line.length = 0;
+    line.has_nul = false;
+    line.has_newline = false;
+    line.cut = false;
+    bool read_any = false;
+    for (;;) {
+        const int c = std::getc(file);
+        if (c == EOF) {
+            if (std::ferror(file)) {
+                return LineStatus::read_error;
+            }
+            return read_any ? LineStatus::line : LineStatus::end_of_file;
+        }
+        read_any = true;
+        if (c == '\n') {
+            line.has_newline = true;
+            return LineStatus::line;
+        }
+        if (c == '\0') {
+            line.has_nul = true;
+        }
+        if (line.length < keep_limit) {
+            line.text.push_back(static_cast<char>(c));
+        }
+        ++line.length;
+        if (line.length > stop_after) {
+            line.cut = true;
+            return LineStatus::line;
+        }
+    }
+}
+
+void skip_byte_order_mark(std::FILE* file) {
+    static constexpr unsigned char mark[3] = {0xEF, 0xBB, 0xBF};
+    int c = std::getc(file);
+    if (c != mark[0]) {
+        if (c != EOF) {
+            std::ungetc(c, file);
+        }
+        return;
+    }
+    // Only a whole mark is skipped; a partial one leaves the first line as it stands.
+    int second = std::getc(file);
+    int third = second == mark[1] ? std::getc(file) : EOF;
+    if (second == mark[1] && third == mark[2]) {
+        return;
+    }
+    std::rewind(file);
+}
+
+namespace {
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool ends_line(char c) {
+    return c == '\r' || c == '\n' || c == '\0';
+}
+
+}  // namespace
+
+int split_tokens(int token_limit, int byte_limit, std::string_view line,
+                 std::span<std::string_view> tokens) {
+    int count = 0;
+    int bytes = 0;
+    std::size_t pos = 0;
+    const auto at = [&](std::size_t i) { return i < line.size() ? line[i] : '\0'; };
+    for (;;) {
+        while (is_blank(at(pos))) {
+            ++pos;
+        }
+        if (ends_line(at(pos))) {
+            return count;
+        }
+        ++count;
+        if (count > token_limit) {
+            return token_limit;
+        }
+        const std::size_t start = pos;
+        while (!is_blank(at(pos)) && !ends_line(at(pos))) {
+            if (bytes + 1 > byte_limit) {
+                return count - 1;
+            }
+            ++bytes;
+            ++pos;
+        }
+        if (bytes + 1 > byte_limit) {
+            return count - 1;
+        }
+        ++bytes;
+        tokens[count - 1] = line.substr(start, pos - start);
+        if (ends_line(at(pos))) {
+            return count;
+        }
+    }
+}
+
+std::string quoted(std::string_view token) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string result(1, '"');
+    for (const char c : token) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f) {
+            result += "\\x";
+            result.push_back(hex[byte >> 4]);
+            result.push_back(hex[byte & 0xf]);
+        } else {
+            result.push_back(c);
+        }
+    }
+    result.push_back('"');
+    return result;
+}
+
+std::string number_text(double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+bool read_double_prefix(std::string_view token, double& value, std::size_t* used) {
+    const std::string text(token);
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (end == text.c_str()) {
+        return false;
+    }
+    value = parsed;
+    if (used != nullptr) {
+        *used = static_cast<std::size_t>(end - text.c_str());
+    }
+    return true;
+}
+
+namespace {
+
+// Leading white space, an optional sign and decimal digits, as integer formatted input reads
+// them; what follows is ignored.
+template <typename Int>
+bool read_integer_prefix(std::string_view token, Int& value, bool& out_of_range,
+                         std::size_t* used) {
+    out_of_range = false;
+    std::size_t pos = 0;
+    // Formatted input skips white space first; inside a token only \v and \f can be left.
+    while (pos < token.size() && (token[pos] == '\v' || token[pos] == '\f')) {
+        ++pos;
+    }
+    bool negative = false;
+    if (pos < token.size() && (token[pos] == '+' || token[pos] == '-')) {
+        negative = token[pos] == '-';
+        ++pos;
+    }
+    if (pos >= token.size() || token[pos] < '0' || token[pos] > '9') {
+        return false;
+    }
+    // Accumulate the magnitude in 64 bits and stop counting once it is beyond every Int.
+    constexpr long long cap = static_cast<long long>(std::numeric_limits<Int>::max()) + 1;
+    long long magnitude = 0;
+    for (; pos < token.size() && token[pos] >= '0' && token[pos] <= '9'; ++pos) {
+        if (magnitude <= cap) {
+            magnitude = magnitude * 10 + (token[pos] - '0');
+        }
+    }
+    const long long signed_value = negative ? -magnitude : magnitude;
+    if (signed_value < std::numeric_limits<Int>::min() ||
+        signed_value > std::numeric_limits<Int>::max()) {
+        out_of_range = true;
+        return false;
+    }
+    value = static_cast<Int>(signed_value);
+    if (used != nullptr) {
+        *used = pos;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool read_int32_prefix(std::string_view token, std::int32_t& value, bool& out_of_range,
+                       std::size_t* used) {
+    return read_integer_prefix(token, value, out_of_range, used);
+}
+
+bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of_range,
+                       std::size_t* used) {
+    return read_integer_prefix(token, value, out_of_range, used);
+}
+
+}  // namespace eqsim
