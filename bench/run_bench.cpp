@@ -34,7 +34,7 @@ void BM_ExampleRun(benchmark::State& state) {
     const auto method = static_cast<Method>(state.range(0));
     const double smoothing = method == Method::presmoothing ? 6.0 : 0.3;
     run_example(state, method, smoothing, 500, SamplingChoice{});
-    state.SetLabel(std::string(method_info(method).word));
+    state.SetLabel(std::string(method_name(method)));
 }
 BENCHMARK(BM_ExampleRun)->DenseRange(1, 5)->Unit(benchmark::kMillisecond);
 

@@ -17,11 +17,11 @@ using namespace eqsim;
 
 constexpr std::int32_t kReplications = 500;
 
-study::StudyPlan plan_of(const std::string& text) {
-    StudySpec spec;
+StudyPlan plan_of(const std::string& text) {
+    study::StudySpec spec;
     std::string diagnostic;
-    study::StudyPlan plan;
-    if (!parse_study_text(text, "/bench/study.txt", spec, diagnostic) ||
+    StudyPlan plan;
+    if (!study::parse_study_text(text, "/bench/study.txt", spec, diagnostic) ||
         !study::plan_study(spec, spec.seed, plan, diagnostic)) {
         std::fprintf(stderr, "%s\n", diagnostic.c_str());
     }
@@ -36,16 +36,16 @@ std::string five_methods_study(const std::string& sizes,
            std::to_string(replications) + "\nseed 20261207\n";
 }
 
-void run_plan(benchmark::State& state, const study::StudyPlan& plan, int jobs) {
+void run_plan(benchmark::State& state, const StudyPlan& plan, int jobs) {
     std::vector<int> positions;
     for (int i = 0; i < static_cast<int>(plan.conditions.size()); ++i) {
         positions.push_back(i);
     }
-    study::RunOptions options;
+    StudyRunOptions options;
     options.jobs = jobs;
     for (auto _ : state) {
-        std::vector<study::ConditionTables> tables;
-        const Status status = study::run_conditions(plan, positions, options, tables);
+        std::vector<ConditionResult> tables;
+        const Status status = run_conditions(plan, positions, options, tables);
         if (!status.is_ok()) {
             state.SkipWithError(status.diagnostic().c_str());
             break;

@@ -33,11 +33,14 @@ Outcome read_data(std::string_view text, const Columns& columns) {
     static const std::string path = eqsim::fuzz::scratch_folder() + "/scores.dat";
     eqsim::fuzz::write_file(path, text);
     Outcome o;
-    eqsim::DataArrays arrays;
-    o.rows = eqsim::read_data_file(path, columns.number, arrays, o.diagnostic) ? arrays.rows : 0;
-    o.kx = static_cast<std::int16_t>(arrays.new_points);
-    o.ky = static_cast<std::int16_t>(arrays.old_points);
-    o.block = arrays.block;
+    eqsim::DataColumns data;
+    o.rows = eqsim::read_data_file(path, columns.number, data, o.diagnostic) ? data.rows : 0;
+    o.kx = static_cast<std::int16_t>(data.new_points);
+    o.ky = static_cast<std::int16_t>(data.old_points);
+    // The three columns in one block, as the model lays them out.
+    o.block = data.new_frequencies;
+    o.block.insert(o.block.end(), data.old_frequencies.begin(), data.old_frequencies.end());
+    o.block.insert(o.block.end(), data.conversion.begin(), data.conversion.end());
     return o;
 }
 

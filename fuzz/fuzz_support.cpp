@@ -181,13 +181,13 @@ std::string report_problem(std::string_view report, const ExpectedReport& e) {
     report.remove_suffix(1);
     const auto lines = split(report, '\n');
     const ControlParameters& p = e.params;
-    const std::string name(method_info(p.method).report_name);
+    const std::string name(method_name(p.method));
     std::vector<std::string> head = {"Input file:\t" + e.data_name,
                                      "Columns read:\t" + std::to_string(p.columns[0]) + "\t" +
                                          std::to_string(p.columns[1]) + "\t" +
                                          std::to_string(p.columns[2]),
                                      "Type of equating function:\t" + name};
-    if (method_info(p.method).rule != SmoothingRule::ignored) {
+    if (parameter_rule(p.method) != ParameterRule::none) {
         head.push_back("Smoothing parameter:\t" + formatted("%lf", p.smoothing));
     }
     head.push_back("Number of replications:\t" + std::to_string(p.replications));

@@ -18,7 +18,7 @@
 
 namespace {
 
-using eqsim::StudySpec;
+using eqsim::study::StudySpec;
 
 struct Outcome {
     bool ok = false;
@@ -34,13 +34,13 @@ const std::string& study_path() {
 Outcome read_from_file(std::string_view text) {
     eqsim::fuzz::write_file(study_path(), text);
     Outcome o;
-    o.ok = eqsim::read_study_file(study_path(), o.study, o.diagnostic);
+    o.ok = eqsim::study::read_study_file(study_path(), o.study, o.diagnostic);
     return o;
 }
 
 Outcome parse(std::string_view text) {
     Outcome o;
-    o.ok = eqsim::parse_study_text(text, study_path(), o.study, o.diagnostic);
+    o.ok = eqsim::study::parse_study_text(text, study_path(), o.study, o.diagnostic);
     return o;
 }
 
@@ -93,7 +93,7 @@ bool same(const Outcome& a, const Outcome& b) {
 
 // A path as a line can give it: one token of printable or non-ASCII bytes, not a comment.
 bool is_path_token(const std::string& path) {
-    if (path.empty() || path.size() > eqsim::kMaxStudyLine || path[0] == '#') {
+    if (path.empty() || path.size() > eqsim::study::kMaxStudyLine || path[0] == '#') {
         return false;
     }
     for (const char c : path) {
@@ -110,9 +110,9 @@ std::string folder() {
 }
 
 void check_data(const StudySpec& s) {
-    EQSIM_FUZZ_REQUIRE(!s.data.empty() && s.data.size() <= eqsim::kMaxStudyDataSets,
+    EQSIM_FUZZ_REQUIRE(!s.data.empty() && s.data.size() <= eqsim::study::kMaxStudyDataSets,
                        std::to_string(s.data.size()));
-    for (const eqsim::DataSetSpec& d : s.data) {
+    for (const eqsim::study::DataSetSpec& d : s.data) {
         EQSIM_FUZZ_REQUIRE(is_path_token(d.as_given), d.as_given);
         EQSIM_FUZZ_REQUIRE(d.path == (d.as_given[0] == '/' ? d.as_given : folder() + d.as_given),
                            d.path);
@@ -126,7 +126,7 @@ void check_data(const StudySpec& s) {
 }
 
 void check_sizes_and_methods(const StudySpec& s) {
-    EQSIM_FUZZ_REQUIRE(s.sizes.size() <= eqsim::kMaxStudySizePairs,
+    EQSIM_FUZZ_REQUIRE(s.sizes.size() <= eqsim::study::kMaxStudySizePairs,
                        std::to_string(s.sizes.size()));
     for (std::size_t i = 0; i < s.sizes.size(); ++i) {
         EQSIM_FUZZ_REQUIRE(s.sizes[i].new_size >= 1 && s.sizes[i].old_size >= 1, "size");
@@ -136,10 +136,10 @@ void check_sizes_and_methods(const StudySpec& s) {
                                "repeated sizes");
         }
     }
-    EQSIM_FUZZ_REQUIRE(!s.methods.empty() && s.methods.size() <= eqsim::kMaxStudyMethods,
+    EQSIM_FUZZ_REQUIRE(!s.methods.empty() && s.methods.size() <= eqsim::study::kMaxStudyMethods,
                        std::to_string(s.methods.size()));
     for (std::size_t i = 0; i < s.methods.size(); ++i) {
-        const eqsim::MethodSpec& m = s.methods[i];
+        const eqsim::study::MethodSpec& m = s.methods[i];
         const double p = m.parameter;
         switch (m.method) {
             case eqsim::Method::postsmoothing:
@@ -154,8 +154,8 @@ void check_sizes_and_methods(const StudySpec& s) {
             default:
                 EQSIM_FUZZ_REQUIRE(!m.has_parameter && p == 0.0, std::to_string(p));
         }
-        std::string problem;
-        EQSIM_FUZZ_REQUIRE(eqsim::smoothing_suits(m.method, p, problem), problem);
+        const eqsim::Status suits = eqsim::check_parameter({m.method, p});
+        EQSIM_FUZZ_REQUIRE(suits.is_ok(), suits.diagnostic());
         for (std::size_t j = 0; j < i; ++j) {
             EQSIM_FUZZ_REQUIRE(m.method != s.methods[j].method || p != s.methods[j].parameter,
                                "repeated method");
@@ -179,7 +179,7 @@ void check(const Outcome& o) {
     EQSIM_FUZZ_REQUIRE(eqsim::seed_problem(s.seed).empty(), std::to_string(s.seed));
     if (s.criterion.kind == eqsim::CriterionKind::column) {
         EQSIM_FUZZ_REQUIRE(s.criterion.column >= 1 && s.criterion.column <= 25, "criterion");
-        for (const eqsim::DataSetSpec& d : s.data) {
+        for (const eqsim::study::DataSetSpec& d : s.data) {
             for (const std::int16_t column : d.columns) {
                 EQSIM_FUZZ_REQUIRE(column != s.criterion.column, "criterion is a data column");
             }
@@ -198,7 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const Outcome plain = read_from_file(text);
     check(plain);
-    EQSIM_FUZZ_REQUIRE(plain.study.digest == eqsim::study_digest(text), plain.study.digest);
+    EQSIM_FUZZ_REQUIRE(plain.study.digest == eqsim::study::study_digest(text), plain.study.digest);
     EQSIM_FUZZ_REQUIRE(same(plain, parse(text)), "reading the file and parsing its bytes differ");
 
     constexpr std::string_view mark = "\xEF\xBB\xBF";

@@ -33,10 +33,10 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz_support.h"
 #include "eqsim/control_file.h"
-#include "io/data_file.h"
 #include "eqsim/eqsim_main.h"
+#include "fuzz_support.h"
+#include "io/data_file.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ Plan plan_run() {
         plan.run_is_short = false;
         return plan;
     }
-    eqsim::DataArrays data;
+    eqsim::DataColumns data;
     const bool read = eqsim::read_data_file(plan.report.data_name, p.columns, data, diagnostic);
     const std::int32_t rows = data.rows;
     const int kx = data.new_points;
@@ -145,8 +145,8 @@ Plan plan_run() {
         return plan;
     }
     for (std::int32_t i = 0; i < rows; ++i) {
-        plan.report.tx += data.new_frequencies()[i];
-        plan.report.ty += data.old_frequencies()[i];
+        plan.report.tx += data.new_frequencies[i];
+        plan.report.ty += data.old_frequencies[i];
     }
     plan.report.kx = kx;
     const double points = eqsim::scale_point_count(p.scale);

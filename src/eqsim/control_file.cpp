@@ -1,21 +1,20 @@
 #include "eqsim/control_file.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "engine/sampling/uniform_random.h"
+#include "io/located.h"
+#include "io/method_words.h"
 #include "io/platform/platform.h"
 #include "io/settings.h"
 #include "io/text_lines.h"
-#include "engine/sampling/uniform_random.h"
 
 namespace eqsim {
 
@@ -174,7 +173,7 @@ std::string apply_setting(Setting setting, std::span<const std::string_view> val
             output_name = std::string(values[0]);
             return {};
         case Setting::method: {
-            const MethodInfo* method = method_of_word(values[0]);
+            const MethodWords* method = method_of_word(values[0]);
             if (method == nullptr) {
                 return "method " + quoted(values[0]) +
                        " names no method (Post, Pre, None, Linear or Mean)";
@@ -238,8 +237,7 @@ bool is_blank_text(std::string_view text) {
 // a setting (text that is not a comment), or 0 when only comments and blank lines follow. Only a
 // regular file is looked at, so that a terminal or a pipe is never waited on beyond the empty line.
 long first_unread_setting_line(std::FILE* file, long empty_line) {
-    struct stat info;
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (platform::kind_of_stream(file) != platform::PathKind::regular) {
         return 0;
     }
     TextLine line;
@@ -252,10 +250,6 @@ long first_unread_setting_line(std::FILE* file, long empty_line) {
             return line_number;
         }
     }
-}
-
-std::string located(const std::string& path, long line_number, const std::string& what) {
-    return path + ":" + std::to_string(line_number) + ": " + what;
 }
 
 }  // namespace

@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/equating/scale_conversion.h"
+#include "engine/engine.h"
 #include "io/data_file.h"
-#include "engine/simulation/methods.h"
 
 namespace eqsim {
 

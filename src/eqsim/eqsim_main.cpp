@@ -1,21 +1,15 @@
 #include "eqsim/eqsim_main.h"
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
 
 #include "engine/numeric/dvector.h"
 #include "eqsim/control_file.h"
-#include "io/settings.h"
-#include "engine/simulation/methods.h"
 #include "eqsim/replication_driver.h"
-#include "engine/sampling/uniform_random.h"
+#include "io/progress_line.h"
+#include "io/settings.h"
 
 namespace eqsim {
 
@@ -65,98 +59,6 @@ void print_warning(std::FILE* err, const std::string& warning) {
     std::fflush(err);
 }
 
-// "3 s", "2 min 5 s", "1 h 20 min": a time left, to the second below ten minutes.
-std::string duration_text(double seconds) {
-    const long whole = static_cast<long>(seconds + 0.5);
-    if (whole < 60) {
-        return std::to_string(whole) + " s";
-    }
-    if (whole < 600) {
-        return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
-    }
-    if (whole < 3600) {
-        return std::to_string((whole + 30) / 60) + " min";
-    }
-    const long minutes = (whole + 30) / 60;
-    return std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
-}
-
-// The progress of a long run, for a person watching a terminal: one line on standard error,
-// rewritten in place with the replications done and the time left, and erased when the
-// replications end, before the report is written. Shown only when standard error is a terminal
-// and the run looks like taking more than about two seconds, and rewritten at most ten times a
-// second, so that it costs nothing measurable; never shown otherwise.
-class ProgressLine {
-  public:
-    ProgressLine(std::FILE* err, std::int32_t replications)
-        : err_(err), replications_(replications), start_(Clock::now()) {}
-
-    // Called after each completed replication; always lets the run go on.
-    bool update(std::int32_t completed) {
-        if (completed >= replications_) {
-            erase();
-            return true;
-        }
-        const Clock::time_point now = Clock::now();
-        const double elapsed = seconds(now - start_);
-        if (!shown_) {
-            const double expected_total = elapsed * replications_ / completed;
-            if (elapsed < kFirstLook || expected_total < kLongRun) {
-                return true;
-            }
-        } else if (now - last_write_ < kInterval) {
-            return true;
-        }
-        const double left = elapsed * (replications_ - completed) / completed;
-        write("eqsim: " + std::to_string(completed) + " of " + std::to_string(replications_) +
-              " replications, about " + duration_text(left) + " left");
-        last_write_ = now;
-        return true;
-    }
-
-    // Removes the line, if it is shown.
-    void erase() {
-        if (shown_) {
-            write(std::string());
-            std::fputc('\r', err_);
-            std::fflush(err_);
-            shown_ = false;
-        }
-    }
-
-  private:
-    using Clock = std::chrono::steady_clock;
-    static constexpr double kFirstLook = 0.5;  // seconds before a run's length is judged
-    static constexpr double kLongRun = 2.0;    // seconds a run must look like taking
-    static constexpr std::chrono::milliseconds kInterval{100};
-
-    static double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-    // Writes text over the line, padded with blanks to cover a longer earlier text.
-    void write(const std::string& text) {
-        std::string line = "\r" + text;
-        if (text.size() < width_) {
-            line.append(width_ - text.size(), ' ');
-        }
-        width_ = std::max(width_, text.size());
-        std::fputs(line.c_str(), err_);
-        std::fflush(err_);
-        shown_ = true;
-    }
-
-    std::FILE* err_;
-    std::int32_t replications_;
-    Clock::time_point start_;
-    Clock::time_point last_write_;
-    bool shown_ = false;
-    std::size_t width_ = 0;
-};
-
-bool is_terminal(std::FILE* stream) {
-    const int fd = fileno(stream);
-    return fd >= 0 && isatty(fd) == 1;
-}
-
 }  // namespace
 
 int eqsim_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
@@ -194,18 +96,24 @@ int eqsim_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err
         return fail(out, err, control_message, control_path + ": " + diagnostic);
     }
     params.seed = settle_seed(params.seed);
-    if (std::string problem; !smoothing_suits(params.method, params.smoothing, problem)) {
-        return fail(out, err, smoothing_message, control_path + ": " + problem);
+    if (Status s = check_parameter({params.method, params.smoothing}); !s.is_ok()) {
+        return fail(out, err, smoothing_message, control_path + ": " + s.diagnostic());
     }
     RunOrigin origin;
     origin.control_path = control_path;
     origin.lines = notes.lines;
     origin.warn = [err](const std::string& warning) { print_warning(err, warning); };
+    ProgressLine progress_line(err);
     std::function<bool(std::int32_t)> progress;
-    ProgressLine progress_line(err, params.replications);
-    if (is_terminal(err)) {
-        progress = [&progress_line](std::int32_t completed) {
-            return progress_line.update(completed);
+    if (progress_line.on_terminal()) {
+        progress = [&progress_line, &params](std::int32_t completed) {
+            progress_line.update(static_cast<double>(completed) / params.replications,
+                                 [&](double left) {
+                                     return "eqsim: " + std::to_string(completed) + " of " +
+                                            std::to_string(params.replications) +
+                                            " replications, about " + duration_text(left) + " left";
+                                 });
+            return true;
         };
     }
     const Status status =

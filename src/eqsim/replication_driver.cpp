@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <span>
 
-#include "io/platform/platform.h"
-#include "io/data_file.h"
 #include "eqsim/report.h"
+#include "io/data_file.h"
+#include "io/platform/platform.h"
 #include "io/report_destination.h"
 #include "io/text_lines.h"
 
@@ -14,15 +14,11 @@ namespace eqsim {
 namespace {
 
 // The simulation's options: the populations of the data file's score points and the settings.
-SimulationOptions options_of(const ControlParameters& params, DataArrays& data,
+SimulationOptions options_of(const ControlParameters& params, const Population& population,
                              std::span<const MethodChoice> methods,
                              const SamplingChoice& sampling) {
     SimulationOptions options;
-    options.new_frequencies =
-        data.new_frequencies().first(static_cast<std::size_t>(data.new_points));
-    options.old_frequencies =
-        data.old_frequencies().first(static_cast<std::size_t>(data.old_points));
-    options.conversion = data.scale_conversion().first(static_cast<std::size_t>(data.old_points));
+    options.population = &population;
     options.scale = params.scale;
     options.methods = methods;
     options.replications = params.replications;
@@ -96,19 +92,20 @@ Status run_replications(const ControlParameters& params, const std::string& data
                         const SamplingChoice& sampling, std::function<bool(std::int32_t)> progress,
                         const RunOrigin& origin) {
     std::string diagnostic;
-    DataArrays data;
+    DataColumns data;
     bool opened = false;
-    if (!read_data_file(data_name, params.columns, data, diagnostic, opened)) {
+    if (!read_data_file(data_name, params.columns, data, diagnostic, &opened)) {
         return simulation_error(
             opened ? diagnostic
                    : at_naming_line(origin, origin.lines.input, data_name, diagnostic));
     }
-    const MethodChoice methods[1] = {{params.method, params.smoothing}};
-    SimulationOptions options = options_of(params, data, methods, sampling);
-    options.progress = std::move(progress);
-    if (Status s = check_populations(options); !s.is_ok()) {
+    Population population;
+    if (Status s = data.population(population); !s.is_ok()) {
         return simulation_error(data_name + ": " + s.diagnostic());
     }
+    const MethodChoice methods[1] = {{params.method, params.smoothing}};
+    SimulationOptions options = options_of(params, population, methods, sampling);
+    options.progress = std::move(progress);
 
     ReportDestination destination;
     if (!check_report_destination(output_name, destination, diagnostic)) {
@@ -116,8 +113,9 @@ Status run_replications(const ControlParameters& params, const std::string& data
                              at_naming_line(origin, origin.lines.output, output_name, diagnostic));
     }
     if (origin.warn) {
-        if (const std::string warning = scale_warning(params.scale, options.conversion,
-                                                      options.old_frequencies, data_name, origin);
+        if (const std::string warning =
+                scale_warning(params.scale, population.conversion(), population.old_frequencies(),
+                              data_name, origin);
             !warning.empty()) {
             origin.warn(warning);
         }
@@ -127,13 +125,13 @@ Status run_replications(const ControlParameters& params, const std::string& data
     if (Status s = run_simulation(options, result); !s.is_ok()) {
         return s;
     }
-    if (!summary_is_finite(result)) {
+    const ReportContent content{data_name, params, population, result};
+    if (!summary_is_finite(content)) {
         return Status::error(
             Status::Code::method_failed,
             "the statistics over replications overflowed (scale scores too large)");
     }
-    if (!write_report(destination, standard_output, ReportContent{data_name, params, result},
-                      diagnostic)) {
+    if (!write_report(destination, standard_output, content, diagnostic)) {
         return Status::error(Status::Code::output_failed, diagnostic);
     }
     return Status::ok();

@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
+#include "engine/engine.h"
 #include "engine/numeric/status.h"
 #include "eqsim/control_file.h"
-#include "engine/simulation/simulation.h"
 
 namespace eqsim {
 

@@ -8,20 +8,21 @@ namespace {
 
 void print_settings(std::FILE* out, const ReportContent& content) {
     const ControlParameters& params = content.params;
-    const MethodInfo& method = method_info(params.method);
+
     std::fprintf(out, "Input file:\t%s\n", content.data_name.c_str());
     std::fprintf(out, "Columns read:\t%hd\t%hd\t%hd\n", params.columns[0], params.columns[1],
                  params.columns[2]);
-    std::fprintf(out, "Type of equating function:\t%s\n", std::string(method.report_name).c_str());
-    if (method.rule != SmoothingRule::ignored) {
+    std::fprintf(out, "Type of equating function:\t%s\n",
+                 std::string(method_name(params.method)).c_str());
+    if (parameter_rule(params.method) != ParameterRule::none) {
         std::fprintf(out, "Smoothing parameter:\t%lf\n", params.smoothing);
     }
     std::fprintf(out, "Number of replications:\t%ld\n", static_cast<long>(params.replications));
     std::fprintf(out, "Seed:\t%ld\n", static_cast<long>(params.seed));
     std::fprintf(out, "Scale min, max, inc:\t%lf\t%lf\t%lf\n", params.scale.min, params.scale.max,
                  params.scale.increment);
-    std::fprintf(out, "Sample sizes (new, old):\t%lf\t%lf\n\n", content.result.new_total,
-                 content.result.old_total);
+    std::fprintf(out, "Sample sizes (new, old):\t%lf\t%lf\n\n", content.population.new_total(),
+                 content.population.old_total());
 }
 
 void print_histogram(std::FILE* out, const SimulationResult& result) {
@@ -38,23 +39,23 @@ void print_histogram(std::FILE* out, const SimulationResult& result) {
 
 }  // namespace
 
-std::array<double, 6> weighted_summary(const SimulationResult& result) {
-    const MethodResult& m = result.methods.front();
+std::array<double, 6> weighted_summary(const ReportContent& content) {
+    const SimulationResult& result = content.result;
+    const PerQuantity<QuantityMoments>& m = result.methods.front().moments;
+    const std::span<const double> weights = content.population.new_relative();
     std::array<double, 6> sums = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
-    for (long k = 0; k < result.new_points; ++k) {
-        const double w = result.weights[k];
-        sums[0] += w * m.equated.sd[k];
-        sums[1] += w * m.unrounded.sd[k];
-        sums[2] += w * m.rounded.sd[k];
-        sums[3] += w * m.equated.mean[k];
-        sums[4] += w * m.unrounded.mean[k];
-        sums[5] += w * m.rounded.mean[k];
+    for (std::size_t k = 0; k < static_cast<std::size_t>(result.new_points); ++k) {
+        const double w = weights[k];
+        for (std::size_t q = 0; q < kQuantities.size(); ++q) {
+            sums[q] += w * m[kQuantities[q]].sd[k];
+            sums[3 + q] += w * m[kQuantities[q]].mean[k];
+        }
     }
     return sums;
 }
 
-bool summary_is_finite(const SimulationResult& result) {
-    for (const double sum : weighted_summary(result)) {
+bool summary_is_finite(const ReportContent& content) {
+    for (const double sum : weighted_summary(content)) {
         if (!std::isfinite(sum)) {
             return false;
         }
@@ -64,15 +65,16 @@ bool summary_is_finite(const SimulationResult& result) {
 
 void print_report(std::FILE* out, const ReportContent& content) {
     const SimulationResult& result = content.result;
-    const MethodResult& m = result.methods.front();
+    const PerQuantity<QuantityMoments>& m = result.methods.front().moments;
+    const QuantityMoments& raw = m[Quantity::raw];
+    const QuantityMoments& scale = m[Quantity::scale];
+    const QuantityMoments& rounded = m[Quantity::rounded];
     print_settings(out, content);
-    for (long k = 0; k < result.new_points; ++k) {
-        std::fprintf(out, "%ld\t%.8lf\t%.8lf\t%.8lf", k, m.equated.sd[k], m.unrounded.sd[k],
-                     m.rounded.sd[k]);
-        std::fprintf(out, "\t%.8lf\t%.8lf\t%.8lf\n", m.equated.mean[k], m.unrounded.mean[k],
-                     m.rounded.mean[k]);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(result.new_points); ++k) {
+        std::fprintf(out, "%zu\t%.8lf\t%.8lf\t%.8lf", k, raw.sd[k], scale.sd[k], rounded.sd[k]);
+        std::fprintf(out, "\t%.8lf\t%.8lf\t%.8lf\n", raw.mean[k], scale.mean[k], rounded.mean[k]);
     }
-    const std::array<double, 6> sums = weighted_summary(result);
+    const std::array<double, 6> sums = weighted_summary(content);
     std::fprintf(out, "Mean\t%.8lf\t%.8lf\t%.8lf", sums[0], sums[1], sums[2]);
     std::fprintf(out, "\t%.8lf\t%.8lf\t%.8lf\n\n", sums[3], sums[4], sums[5]);
     print_histogram(out, result);

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/engine.h"
 #include "eqsim/control_file.h"
 #include "io/report_destination.h"
-#include "engine/simulation/simulation.h"
 
 namespace eqsim {
 
@@ -18,6 +18,7 @@ namespace eqsim {
 struct ReportContent {
     const std::string& data_name;
     const ControlParameters& params;
+    const Population& population;
     const SimulationResult& result;
 };
 
@@ -28,10 +29,10 @@ bool write_report(const ReportDestination& destination, std::FILE* standard_outp
 
 // The summary line: the six columns (three standard deviations, three means) averaged over the
 // new form's raw scores with the population weights, added in raw-score order.
-std::array<double, 6> weighted_summary(const SimulationResult& result);
+std::array<double, 6> weighted_summary(const ReportContent& content);
 
 // True when every average of the summary line is finite.
-bool summary_is_finite(const SimulationResult& result);
+bool summary_is_finite(const ReportContent& content);
 
 // Writes the report's text to an open stream.
 void print_report(std::FILE* out, const ReportContent& content);

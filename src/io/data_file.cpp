@@ -1,7 +1,5 @@
 #include "io/data_file.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -98,8 +96,8 @@ bool holds_a_word(std::span<const std::string_view> tokens) {
 
 class RowReader {
   public:
-    RowReader(const std::string& name, const std::int16_t columns[3], DataArrays& arrays)
-        : name_(name), columns_(columns), arrays_(arrays) {}
+    RowReader(const std::string& name, const std::int16_t columns[3], DataColumns& data)
+        : name_(name), columns_(columns), data_(data) {}
 
     // Reads row i into the arrays. Returns false with the diagnostic set on failure.
     bool read_row(const TextLine& line, std::int32_t i, std::string& diagnostic) {
@@ -135,12 +133,12 @@ class RowReader {
         const std::string_view new_entry = tokens[columns_[0] - 1];
         const std::string_view old_entry = tokens[columns_[1] - 1];
         const std::string_view scale_entry = tokens[columns_[2] - 1];
-        if (!read_form_entry(new_entry, new_form_, arrays_.new_frequencies()[i], "new-form", i + 1,
+        if (!read_form_entry(new_entry, new_form_, data_.new_frequencies[i], "new-form", i + 1,
                              diagnostic)) {
             return false;
         }
-        double& old_value = arrays_.old_frequencies()[i];
-        double& scale_value = arrays_.scale_conversion()[i];
+        double& old_value = data_.old_frequencies[i];
+        double& scale_value = data_.conversion[i];
         if (!read_form_entry(old_entry, old_form_, old_value, "old-form", i + 1, diagnostic)) {
             return false;
         }
@@ -189,7 +187,7 @@ class RowReader {
 
     const std::string& name_;
     const std::int16_t* columns_;
-    DataArrays& arrays_;
+    DataColumns& data_;
     FormColumn new_form_;
     FormColumn old_form_;
 };
@@ -217,22 +215,25 @@ std::int32_t count_data_rows(std::FILE* file, const std::string& terminator) {
     return count;
 }
 
-bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
-                    std::string& diagnostic, bool& opened) {
-    arrays = DataArrays{};
-    opened = false;
+bool read_data_file(const std::string& name, const std::int16_t columns[3], DataColumns& data,
+                    std::string& diagnostic, bool* opened) {
+    data = DataColumns{};
+    if (opened != nullptr) {
+        *opened = false;
+    }
     FileHandle file(platform::open_for_reading(name));
     if (!file) {
         diagnostic = (name.empty() ? std::string("no data file named (keyword I)")
                                    : name + ": cannot open data file: " + std::strerror(errno));
         return false;
     }
-    struct stat info;
-    if (fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (platform::kind_of_stream(file.get()) == platform::PathKind::directory) {
         diagnostic = name + ": cannot open data file: " + std::strerror(EISDIR);
         return false;
     }
-    opened = true;
+    if (opened != nullptr) {
+        *opened = true;
+    }
     skip_byte_order_mark(file.get());
     const std::int32_t n = count_data_rows(file.get(), "$");
     if (n == 0) {
@@ -244,35 +245,40 @@ bool read_data_file(const std::string& name, const std::int16_t columns[3], Data
         return false;
     }
     if (!with_storage([&] {
-            arrays.block.assign(3 * static_cast<std::size_t>(n), 0.0);
+            const auto rows = static_cast<std::size_t>(n);
+            data.new_frequencies.assign(rows, 0.0);
+            data.old_frequencies.assign(rows, 0.0);
+            data.conversion.assign(rows, 0.0);
             return true;
         })) {
         diagnostic = name + ": no storage for the data arrays";
         return false;
     }
-    arrays.rows = n;
-    RowReader reader(name, columns, arrays);
+    data.rows = n;
+    RowReader reader(name, columns, data);
     TextLine line;
     for (std::int32_t i = 0; i < n; ++i) {
         if (read_text_line(file.get(), kMaxDataRow + 1, line) != LineStatus::line) {
             diagnostic = name + ": data file changed or became unreadable while it was read";
-            arrays = DataArrays{};
+            data = DataColumns{};
             return false;
         }
         if (!reader.read_row(line, i, diagnostic)) {
-            arrays = DataArrays{};
+            data = DataColumns{};
             return false;
         }
     }
-    arrays.new_points = reader.new_count();
-    arrays.old_points = reader.old_count();
+    data.new_points = reader.new_count();
+    data.old_points = reader.old_count();
     return true;
 }
 
-bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
-                    std::string& diagnostic) {
-    bool opened = false;
-    return read_data_file(name, columns, arrays, diagnostic, opened);
+Status DataColumns::population(Population& population) const {
+    const auto kx = static_cast<std::size_t>(new_points);
+    const auto ky = static_cast<std::size_t>(old_points);
+    return Population::random_groups(std::span<const double>(new_frequencies).first(kx),
+                                     std::span<const double>(old_frequencies).first(ky),
+                                     std::span<const double>(conversion).first(ky), population);
 }
 
 bool read_criterion_column(const std::string& name, int column, int count,

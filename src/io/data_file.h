@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
+
 namespace eqsim {
 
 // Most columns a row may hold that a setting can choose (more are ignored).
@@ -17,32 +19,28 @@ inline constexpr int kMaxColumns = 25;
 inline constexpr std::size_t kMaxDataRow = 298;
 inline constexpr std::int32_t kMaxDataRows = 32767;
 
-// The three arrays of a data file lie in one block of 3n doubles, in this order, with each form's
-// number of score points: the rows whose entries for that form are numbers, which come first.
-struct DataArrays {
-    std::vector<double> block;
+// What a data file holds: per row, the new form's frequency, the old form's frequency and the old
+// form's scale score (0 where an entry is missing), and each form's number of score points: the
+// rows whose entries for that form are numbers, which come first.
+struct DataColumns {
     std::int32_t rows = 0;
+    std::vector<double> new_frequencies;
+    std::vector<double> old_frequencies;
+    std::vector<double> conversion;
     int new_points = 0;  // Kx
     int old_points = 0;  // Ky
 
-    std::span<double> new_frequencies() { return {block.data(), static_cast<std::size_t>(rows)}; }
-    std::span<double> old_frequencies() {
-        return {block.data() + rows, static_cast<std::size_t>(rows)};
-    }
-    std::span<double> scale_conversion() {
-        return {block.data() + 2 * static_cast<std::size_t>(rows), static_cast<std::size_t>(rows)};
-    }
+    // The populations of the score points, checked as Population::random_groups checks them.
+    Status population(Population& population) const;
 };
 
 // Reads the rows of the data file name, taking the new form's frequencies, the old form's
 // frequencies and the old form's scale scores from the columns (counted from 1). False on any
-// failure, with diagnostic saying where and why.
-bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
-                    std::string& diagnostic);
-// The same; opened tells whether the file could be opened at all (false also for a folder or an
-// empty name), so that a caller can say where the name came from.
-bool read_data_file(const std::string& name, const std::int16_t columns[3], DataArrays& arrays,
-                    std::string& diagnostic, bool& opened);
+// failure, with diagnostic saying where and why; opened, when given, tells whether the file could
+// be opened at all (false also for a folder or an empty name), so that a caller can say where the
+// name came from.
+bool read_data_file(const std::string& name, const std::int16_t columns[3], DataColumns& data,
+                    std::string& diagnostic, bool* opened = nullptr);
 
 // Reads column (counted from 1) of the first count rows of the data file name into values: the
 // criterion's equated raw score of each new-form raw score. Every one of those rows must hold the

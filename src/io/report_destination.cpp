@@ -148,4 +148,31 @@ bool ReportStream::finish(std::string& diagnostic) {
     return ok;
 }
 
+bool write_output_file(const std::string& path, const std::function<bool(std::FILE*)>& write,
+                       std::string& diagnostic) {
+    ReportDestination destination;
+    if (!check_report_destination(path, destination, diagnostic)) {
+        return false;
+    }
+    ReportStream stream;
+    if (!stream.open(destination, nullptr, diagnostic)) {
+        return false;
+    }
+    if (!write(stream.file())) {
+        diagnostic = path + ": cannot write: " + std::strerror(errno);
+        return false;  // the stream discards the temporary file
+    }
+    return stream.finish(diagnostic);
+}
+
+bool write_output_file(const std::string& path, const std::string& content,
+                       std::string& diagnostic) {
+    return write_output_file(
+        path,
+        [&](std::FILE* file) {
+            return std::fwrite(content.data(), 1, content.size(), file) == content.size();
+        },
+        diagnostic);
+}
+
 }  // namespace eqsim

@@ -1,9 +1,11 @@
-// Where a report goes and how it gets there safely: the destination is checked before any
+// Where an output file goes and how it gets there safely: the destination is checked before any
 // replication runs, a regular file is written beside its final name and renamed into place only
-// when complete, and no failure leaves a partial, temporary or damaged file behind.
+// when complete, and no failure leaves a partial, temporary or damaged file behind. The eqsim
+// report and every file of a study are written this way.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "io/platform/platform.h"
@@ -31,8 +33,8 @@ struct ReportDestination {
 bool check_report_destination(const std::string& output_name, ReportDestination& destination,
                               std::string& diagnostic);
 
-// An open report stream; finish_report() makes it final, and destruction without a finish
-// discards whatever was written to a temporary file.
+// An open report stream; finish() makes it final, and destruction without a finish discards
+// whatever was written to a temporary file.
 class ReportStream {
   public:
     ReportStream() = default;
@@ -56,5 +58,13 @@ class ReportStream {
     platform::AtomicFile replacement_;  // the file being written when the report replaces one
     bool replacing_ = false;
 };
+
+// Writes the file at path through write (which returns false when it could not write), replacing
+// any earlier file only once the new one is complete. False, with diagnostic, when the file could
+// not be written; an earlier file is then untouched and nothing else is left behind.
+bool write_output_file(const std::string& path, const std::function<bool(std::FILE*)>& write,
+                       std::string& diagnostic);
+bool write_output_file(const std::string& path, const std::string& content,
+                       std::string& diagnostic);
 
 }  // namespace eqsim

@@ -1,16 +1,15 @@
 #include "io/settings.h"
 
-#include <ctime>
-
 #include "engine/sampling/uniform_random.h"
 #include "io/data_file.h"
+#include "io/platform/platform.h"
 
 namespace eqsim {
 
 std::int32_t settle_seed(std::int32_t seed) {
     if (seed == 0) {
         // Reduced so that it stays a usable seed after 2038 too.
-        const long long seconds = static_cast<long long>(std::time(nullptr));
+        const long long seconds = platform::calendar_seconds();
         long long reduced = seconds % kLargestSeed;
         if (reduced < 0) {
             reduced += kLargestSeed;

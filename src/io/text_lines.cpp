@@ -123,10 +123,16 @@ std::string quoted(std::string_view token) {
     return result;
 }
 
-std::string number_text(double value) {
+void append_number(double value, std::string& out) {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
+    out.append(buffer, result.ptr);
+}
+
+std::string number_text(double value) {
+    std::string text;
+    append_number(value, text);
+    return text;
 }
 
 bool read_double_prefix(std::string_view token, double& value, std::size_t* used) {

@@ -1,7 +1,5 @@
 #include "study/eqsim_study_main.h"
 
-#include <unistd.h>
-
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -10,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "io/progress_line.h"
 #include "io/settings.h"
 #include "study/study_file.h"
 #include "study/study_outputs.h"
@@ -63,7 +62,8 @@ bool parse_shard(std::string_view text, int& shard, int& shards) {
 }
 
 // Reads the arguments; false, with diagnostic, when they make no command.
-bool parse_command_line(int argc, const char* const* argv, CommandLine& c, std::string& diagnostic) {
+bool parse_command_line(int argc, const char* const* argv, CommandLine& c,
+                        std::string& diagnostic) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const auto value = [&](std::string_view option, std::string_view& out) {
@@ -125,56 +125,6 @@ std::string clock_text(double seconds) {
     return text;
 }
 
-// One line on a terminal, rewritten in place while the study runs and erased at its end.
-class ProgressLine {
-  public:
-    ProgressLine(std::FILE* err, int conditions, std::int64_t replications)
-        : err_(err),
-          shown_(isatty(fileno(err)) != 0),
-          conditions_(conditions),
-          replications_(replications),
-          start_(std::chrono::steady_clock::now()) {}
-
-    void update(int conditions_done, std::int64_t replications_done) {
-        if (!shown_) {
-            return;
-        }
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        // A study over in a moment shows no line at all.
-        if (elapsed < 0.5) {
-            return;
-        }
-        std::string left = "estimating time left";
-        if (replications_done > 0 && elapsed > 0.5) {
-            const double rate = static_cast<double>(replications_done) / elapsed;
-            left = clock_text(static_cast<double>(replications_ - replications_done) / rate) +
-                   " left";
-        }
-        std::fprintf(err_, "\r\033[Keqsim-study: %d/%d conditions, %lld/%lld replications, %s",
-                     conditions_done, conditions_, static_cast<long long>(replications_done),
-                     static_cast<long long>(replications_), left.c_str());
-        std::fflush(err_);
-        drawn_ = true;
-    }
-
-    void erase() {
-        if (drawn_) {
-            std::fputs("\r\033[K", err_);
-            std::fflush(err_);
-            drawn_ = false;
-        }
-    }
-
-  private:
-    std::FILE* err_;
-    bool shown_;
-    bool drawn_ = false;
-    int conditions_;
-    std::int64_t replications_;
-    std::chrono::steady_clock::time_point start_;
-};
-
 int run_study(const CommandLine& c, const StudySpec& spec, std::FILE* err) {
     if (c.shards != 0 && spec.seed == 0) {
         return fail(err, kUnusableInput,
@@ -184,32 +134,53 @@ int run_study(const CommandLine& c, const StudySpec& spec, std::FILE* err) {
     }
     std::string diagnostic;
     StudyPlan plan;
-    if (!plan_study(spec, settle_seed(spec.seed), plan, diagnostic)) {
+    const std::int32_t seed = settle_seed(spec.seed);
+    if (!plan_study(spec, seed, plan, diagnostic)) {
         return fail(err, kUnusableInput, diagnostic);
     }
     if (!prepare_output_folder(spec.output, diagnostic)) {
         return fail(err, kUnusableInput, diagnostic);
     }
     const int count = static_cast<int>(plan.conditions.size());
-    std::vector<int> positions = c.shards != 0 ? shard_positions(count, c.shard, c.shards)
-                                               : shard_positions(count, 1, 1);
-    RunOptions options;
-    options.jobs = c.jobs != 0 ? c.jobs
-                               : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    ProgressLine progress(err, static_cast<int>(positions.size()), replications_of(plan, positions));
-    options.progress = [&](int done, std::int64_t replications) {
-        progress.update(done, replications);
-    };
-    std::vector<ConditionTables> tables;
-    const Status status = run_conditions(plan, positions, options, tables);
+    std::vector<int> positions =
+        c.shards != 0 ? shard_positions(count, c.shard, c.shards) : shard_positions(count, 1, 1);
+    StudyRunOptions options;
+    options.jobs =
+        c.jobs != 0 ? c.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int conditions = static_cast<int>(positions.size());
+    const std::int64_t total = replications_of(plan, positions);
+    ProgressLine progress(err);
+    if (progress.on_terminal()) {
+        options.progress = [&](int done, std::int64_t replications) {
+            progress.update(static_cast<double>(replications) / static_cast<double>(total),
+                            [&](double left) {
+                                return "eqsim-study: " + std::to_string(done) + "/" +
+                                       std::to_string(conditions) + " conditions, " +
+                                       std::to_string(replications) + "/" + std::to_string(total) +
+                                       " replications, " +
+                                       (left < 0.0 ? std::string("estimating time left")
+                                                   : clock_text(left) + " left");
+                            });
+            return true;
+        };
+    }
+    std::vector<ConditionResult> results;
+    const Status status = run_conditions(plan, positions, options, results);
     progress.erase();
     if (!status.is_ok()) {
         return fail(err, kFailedRun, spec.path + ": " + status.diagnostic());
     }
+    std::vector<ConditionTables> tables;
+    tables.reserve(results.size());
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        tables.push_back(tables_of(plan, plan.conditions[static_cast<std::size_t>(positions[i])],
+                                   std::move(results[i])));
+    }
+    results = std::vector<ConditionResult>();
     const bool written =
         c.shards != 0
-            ? write_shard(spec.output, plan, c.shard, c.shards, positions, tables, diagnostic)
-            : write_study_outputs(spec.output, plan, tables, diagnostic);
+            ? write_shard(spec.output, spec, seed, c.shard, c.shards, positions, tables, diagnostic)
+            : write_study_outputs(spec.output, spec, seed, tables, diagnostic);
     if (!written) {
         return fail(err, kFailedRun, diagnostic);
     }
@@ -218,13 +189,12 @@ int run_study(const CommandLine& c, const StudySpec& spec, std::FILE* err) {
 
 int merge_study(const StudySpec& spec, std::FILE* err) {
     std::string diagnostic;
-    StudyPlan plan;
-    plan.spec = spec;
+    std::int32_t seed = 0;
     std::vector<ConditionTables> tables;
-    if (!read_shards(spec.output, spec, plan.seed, tables, diagnostic)) {
+    if (!read_shards(spec.output, spec, seed, tables, diagnostic)) {
         return fail(err, kUnusableInput, diagnostic);
     }
-    if (!write_study_outputs(spec.output, plan, tables, diagnostic)) {
+    if (!write_study_outputs(spec.output, spec, seed, tables, diagnostic)) {
         return fail(err, kFailedRun, diagnostic);
     }
     return kCompleted;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "io/text_lines.h"
 #include "study/plots.h"
 
 namespace eqsim::study {
@@ -52,24 +53,39 @@ void append_sizes(const RowKey& key, std::string& out) {
     append_number(key.n_old, out);
 }
 
+struct Section {
+    std::string_view heading;
+    std::string_view caption;
+};
+
+Section section_of(Index index) {
+    switch (index) {
+        case Index::se:
+            return {"Standard error",
+                    "Standard deviation over the replications of each new-form raw score's "
+                    "equated score."};
+        case Index::bias:
+            return {"Bias", "Mean over the replications less the criterion equating."};
+        case Index::rmse:
+            return {"Root mean squared error",
+                    "The square root of the squared standard error plus the squared bias."};
+    }
+    return {};
+}
+
+// The plots in their order, a heading before the first of each index.
 void append_figures(std::string& out) {
-    const struct {
-        Index index;
-        std::string_view heading;
-        std::string_view caption;
-    } sections[] = {
-        {Index::se, "Standard error",
-         "Standard deviation over the replications of each new-form raw score's equated score."},
-        {Index::bias, "Bias", "Mean over the replications less the criterion equating."},
-        {Index::rmse, "Root mean squared error",
-         "The square root of the squared standard error plus the squared bias."},
-    };
-    for (const auto& section : sections) {
-        out.append("<h2>");
-        append_escaped(section.heading, out);
-        out.append("</h2>\n");
-        for (const Quantity quantity : {Quantity::raw, Quantity::scale}) {
-            const std::string name = plot_file_name(section.index, quantity);
+    for (std::size_t i = 0; i < std::size(kStudyPlots); ++i) {
+        const Index index = kStudyPlots[i].index;
+        const Quantity quantity = kStudyPlots[i].quantity;
+        const Section section = section_of(index);
+        if (i == 0 || kStudyPlots[i - 1].index != index) {
+            out.append("<h2>");
+            append_escaped(section.heading, out);
+            out.append("</h2>\n");
+        }
+        {
+            const std::string name = plot_file_name(index, quantity);
             out.append("<figure><img src=\"");
             append_escaped(name, out);
             out.append("\" alt=\"");

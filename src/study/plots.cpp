@@ -678,14 +678,4 @@ std::string plot_svg(std::span<const ScoreRow> rows, Index index, Quantity quant
     return out;
 }
 
-std::vector<PlotFile> study_plots(std::span<const ScoreRow> rows) {
-    std::vector<PlotFile> files;
-    for (const Index index : {Index::se, Index::bias, Index::rmse}) {
-        for (const Quantity quantity : {Quantity::raw, Quantity::scale}) {
-            files.push_back({plot_file_name(index, quantity), plot_svg(rows, index, quantity)});
-        }
-    }
-    return files;
-}
-
 }  // namespace eqsim::study

@@ -16,9 +16,16 @@ namespace eqsim::study {
 
 enum class Index { se, bias, rmse };
 
-struct PlotFile {
-    std::string name;  // se_raw.svg, ...
-    std::string svg;
+// One plot of the study: an index of a quantity.
+struct PlotKind {
+    Index index;
+    Quantity quantity;
+};
+
+// The six plots, in the order se_raw, se_scale, bias_raw, bias_scale, rmse_raw, rmse_scale.
+inline constexpr PlotKind kStudyPlots[] = {
+    {Index::se, Quantity::raw},     {Index::se, Quantity::scale}, {Index::bias, Quantity::raw},
+    {Index::bias, Quantity::scale}, {Index::rmse, Quantity::raw}, {Index::rmse, Quantity::scale},
 };
 
 // "se_raw.svg", "bias_scale.svg", ...
@@ -28,9 +35,6 @@ std::string plot_file_name(Index index, Quantity quantity);
 // Panels, and lines within a panel, follow the order in which conditions and methods first
 // appear in rows, so the same method has the same colour in every file.
 std::string plot_svg(std::span<const ScoreRow> rows, Index index, Quantity quantity);
-
-// The six plots, in the order se_raw, se_scale, bias_raw, bias_scale, rmse_raw, rmse_scale.
-std::vector<PlotFile> study_plots(std::span<const ScoreRow> rows);
 
 // Appends text with &, <, >, " and ' escaped for XML and HTML.
 void append_escaped(std::string_view text, std::string& out);

@@ -9,11 +9,13 @@
 #include <span>
 #include <utility>
 
+#include "io/located.h"
+#include "io/method_words.h"
 #include "io/platform/platform.h"
 #include "io/settings.h"
 #include "io/text_lines.h"
 
-namespace eqsim {
+namespace eqsim::study {
 
 namespace {
 
@@ -357,7 +359,7 @@ std::string StudyReader::read_method(std::span<const std::string_view> values, i
     if (values.empty()) {
         return "method needs a method word: Post, Pre, None, Linear or Mean";
     }
-    const MethodInfo* info = method_of_word(values[0]);
+    const MethodWords* info = method_of_word(values[0]);
     if (info == nullptr) {
         return "method " + quoted(values[0]) +
                " names no method; use Post, Pre, None, Linear or Mean";
@@ -365,7 +367,7 @@ std::string StudyReader::read_method(std::span<const std::string_view> values, i
     MethodSpec method;
     method.method = info->method;
     method.line = line;
-    method.has_parameter = info->rule != SmoothingRule::ignored;
+    method.has_parameter = parameter_rule(info->method) != ParameterRule::none;
     if (values.size() > 2) {
         return "method takes a word and at most one parameter, found " +
                std::to_string(values.size()) + " values";
@@ -409,9 +411,8 @@ std::string StudyReader::read_method_parameter(std::string_view token, MethodSpe
     if (!std::isfinite(method.parameter)) {
         return std::string(what) + " " + quoted(token) + " is not a finite number";
     }
-    std::string problem;
-    if (!smoothing_suits(method.method, method.parameter, problem)) {
-        return problem;
+    if (Status s = check_parameter({method.method, method.parameter}); !s.is_ok()) {
+        return s.diagnostic();
     }
     // eqsim truncates a fractional degree; here it would label a run by a degree it did not use.
     if (degree &&
@@ -534,10 +535,6 @@ std::string text_problem(std::string_view line) {
     return {};
 }
 
-std::string located(const std::string& path, int line, const std::string& what) {
-    return line == 0 ? path + ": " + what : path + ":" + std::to_string(line) + ": " + what;
-}
-
 }  // namespace
 
 bool parse_study_text(std::string_view text, const std::string& path, StudySpec& study,
@@ -623,4 +620,4 @@ std::string study_digest(std::string_view file_bytes) {
     return digits;
 }
 
-}  // namespace eqsim
+}  // namespace eqsim::study

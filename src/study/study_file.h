@@ -24,10 +24,9 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/equating/scale_conversion.h"
-#include "engine/simulation/methods.h"
+#include "engine/study/study.h"
 
-namespace eqsim {
+namespace eqsim::study {
 
 inline constexpr std::size_t kMaxStudyBytes = 1 << 20;  // the whole file
 inline constexpr std::size_t kMaxStudyLine = 4096;      // characters before the line end
@@ -61,12 +60,8 @@ struct MethodSpec {
     int line = 0;
 };
 
-enum class CriterionKind {
-    unsmoothed,  // `criterion None` (the default): unsmoothed equipercentile of the populations
-    same,        // `criterion Same`: each method applied to the populations
-    column,      // `criterion column K`: the data file's column K holds the equated raw scores
-};
-
+// `criterion None` (the default), `criterion Same`, or `criterion column K`: the data file's
+// column K holds the criterion's equated raw scores.
 struct CriterionSpec {
     CriterionKind kind = CriterionKind::unsmoothed;
     std::int16_t column = 0;  // 1..25 for CriterionKind::column, else 0
@@ -104,4 +99,4 @@ bool parse_study_text(std::string_view text, const std::string& path, StudySpec&
 // secure: anyone can make two files with the same digest.
 std::string study_digest(std::string_view file_bytes);
 
-}  // namespace eqsim
+}  // namespace eqsim::study

@@ -4,28 +4,19 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <map>
-#include <system_error>
 
+#include "engine/sampling/uniform_random.h"
 #include "io/platform/platform.h"
 #include "io/report_destination.h"
 #include "io/text_lines.h"
-#include "engine/sampling/uniform_random.h"
 #include "study/index_page.h"
 #include "study/plots.h"
 
 namespace eqsim::study {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// Names are UTF-8 text; a path built from char8_t keeps them so on every platform.
-fs::path path_of(const std::string& name) {
-    return fs::path(std::u8string(name.begin(), name.end()));
-}
 
 std::string joined(const std::string& folder, const std::string& name) {
     return folder.empty() ? name : folder + "/" + name;
@@ -54,12 +45,17 @@ std::string shard_name(int shard, int shards, const char* what) {
     return "shard-" + std::to_string(shard) + "-of-" + std::to_string(shards) + "." + what;
 }
 
-std::string study_title(const StudyPlan& plan) {
-    const std::string& path = plan.spec.path;
-    const std::string name = platform::base_of(path);
-    return "eqsim study " + name + ", seed " + std::to_string(plan.seed) + ", " +
-           std::to_string(plan.spec.replications) + " replications";
+std::string study_title(const StudySpec& spec, std::int32_t seed) {
+    const std::string name = platform::base_of(spec.path);
+    return "eqsim study " + name + ", seed " + std::to_string(seed) + ", " +
+           std::to_string(spec.replications) + " replications";
 }
+
+// The most condition positions a manifest may name: far more than a study file allows, and
+// small enough that the counting never overflows.
+constexpr long long kMostManifestPositions = 1 << 30;
+// Tables are written in pieces of about this many bytes, so that their text is never held whole.
+constexpr std::size_t kWritePiece = 1u << 16;
 
 // Whole non-negative integer of a manifest field, or false.
 bool read_count(std::string_view text, long long& value) {
@@ -113,7 +109,8 @@ bool parse_manifest(const std::string& file, std::string_view text, ShardManifes
         } else if (n == 2 && fields[0] == "seed" && read_count(fields[1], a) && a <= kLargestSeed) {
             m.seed = static_cast<std::int32_t>(a);
         } else if (n == 4 && fields[0] == "condition" && read_count(fields[1], a) &&
-                   read_count(fields[2], b) && read_count(fields[3], c) && a < (1 << 30)) {
+                   read_count(fields[2], b) && read_count(fields[3], c) &&
+                   a < kMostManifestPositions) {
             m.conditions.push_back(ShardManifest::Entry{
                 static_cast<int>(a), static_cast<std::size_t>(b), static_cast<std::size_t>(c)});
         } else if (n != 0) {
@@ -130,16 +127,17 @@ bool parse_manifest(const std::string& file, std::string_view text, ShardManifes
 // The shard manifests in folder, by shard number; every one must be of the same N.
 bool find_manifests(const std::string& folder, std::map<int, std::string>& found, int& shards,
                     std::string& diagnostic) {
-    std::error_code error;
     shards = 0;
-    if (!fs::exists(path_of(folder), error)) {
-        diagnostic = folder + ": no such output folder, so no shards to merge; run the shards " +
-                     "(--shard I/N) first";
+    std::vector<std::string> names;
+    bool missing = false;
+    std::string reason;
+    if (!platform::list_folder(folder, names, missing, reason)) {
+        diagnostic = missing ? folder + ": no such output folder, so no shards to merge; run the " +
+                                   "shards (--shard I/N) first"
+                             : folder + ": cannot list the output folder: " + reason;
         return false;
     }
-    for (const fs::directory_entry& entry : fs::directory_iterator(path_of(folder), error)) {
-        const std::u8string u8 = entry.path().filename().u8string();
-        const std::string name(u8.begin(), u8.end());
+    for (const std::string& name : names) {
         int shard = 0;
         int of = 0;
         char tail[16] = {};
@@ -155,10 +153,6 @@ bool find_manifests(const std::string& folder, std::map<int, std::string>& found
         }
         shards = of;
         found[shard] = joined(folder, name);
-    }
-    if (error) {
-        diagnostic = folder + ": cannot list the output folder: " + error.message();
-        return false;
     }
     if (shards == 0) {
         diagnostic = folder + ": no shard manifests (shard-I-of-N.manifest); run the shards first";
@@ -190,13 +184,14 @@ bool take_rows(std::vector<Row>& all, std::size_t& from, std::size_t count, std:
 }  // namespace
 
 bool prepare_output_folder(const std::string& folder, std::string& diagnostic) {
-    std::error_code error;
-    fs::create_directories(path_of(folder), error);
-    if (error) {
-        diagnostic = folder + ": cannot create the output folder: " + error.message();
+    std::string reason;
+    if (!platform::make_folders(folder, reason)) {
+        diagnostic = folder + ": cannot create the output folder: " + reason;
         return false;
     }
-    if (!fs::is_directory(path_of(folder), error)) {
+    platform::PathFacts facts;
+    if (!platform::inspect_path(folder, facts, reason) ||
+        facts.kind != platform::PathKind::directory) {
         diagnostic = folder + ": the output folder is not a folder; name another with `output`";
         return false;
     }
@@ -209,55 +204,32 @@ bool prepare_output_folder(const std::string& folder, std::string& diagnostic) {
     return true;
 }
 
-bool write_output_file(const std::string& folder, const std::string& name,
-                       const std::function<bool(std::FILE*)>& write, std::string& diagnostic) {
-    const std::string path = joined(folder, name);
-    ReportDestination destination;
-    if (!check_report_destination(path, destination, diagnostic)) {
-        return false;
-    }
-    ReportStream stream;
-    if (!stream.open(destination, nullptr, diagnostic)) {
-        return false;
-    }
-    if (!write(stream.file())) {
-        diagnostic = path + ": cannot write: " + std::strerror(errno);
-        return false;  // the stream discards the temporary file
-    }
-    return stream.finish(diagnostic);
-}
-
-bool write_output_file(const std::string& folder, const std::string& name,
-                       const std::string& content, std::string& diagnostic) {
-    return write_output_file(
-        folder, name,
-        [&](std::FILE* file) {
-            return std::fwrite(content.data(), 1, content.size(), file) == content.size();
-        },
-        diagnostic);
-}
-
-bool write_study_outputs(const std::string& folder, const StudyPlan& plan,
+bool write_study_outputs(const std::string& folder, const StudySpec& spec, std::int32_t seed,
                          std::vector<ConditionTables>& conditions, std::string& diagnostic) {
     std::size_t count = 0;
+    std::size_t summaries = 0;
     for (const ConditionTables& c : conditions) {
         count += c.scores.size();
+        summaries += c.summaries.size();
     }
     std::vector<ScoreRow> scores;
     scores.reserve(count);
+    std::vector<SummaryRow> summary;
+    summary.reserve(summaries);
     for (ConditionTables& c : conditions) {
         std::move(c.scores.begin(), c.scores.end(), std::back_inserter(scores));
         c.scores = std::vector<ScoreRow>();
+        std::move(c.summaries.begin(), c.summaries.end(), std::back_inserter(summary));
+        c.summaries = std::vector<SummaryRow>();
     }
     const bool scores_written = write_output_file(
-        folder, "scores.csv",
+        joined(folder, "scores.csv"),
         [&](std::FILE* file) {
-            // Written in pieces, so that the table's text is never held whole.
             std::string text(scores_header());
             bool ok = true;
             for (const ScoreRow& row : scores) {
                 append_score_row(row, text);
-                if (text.size() >= (1u << 16)) {
+                if (text.size() >= kWritePiece) {
                     ok = ok && std::fwrite(text.data(), 1, text.size(), file) == text.size();
                     text.clear();
                 }
@@ -268,15 +240,14 @@ bool write_study_outputs(const std::string& folder, const StudyPlan& plan,
     if (!scores_written) {
         return false;
     }
-    const std::vector<SummaryRow> summary = summarise_all_scores(scores);
     std::string summary_text(summary_header());
     for (const SummaryRow& row : summary) {
         append_summary_row(row, summary_text);
     }
     const bool tables_written =
-        write_output_file(folder, "summary.csv", summary_text, diagnostic) &&
+        write_output_file(joined(folder, "summary.csv"), summary_text, diagnostic) &&
         write_output_file(
-            folder, "histograms.csv",
+            joined(folder, "histograms.csv"),
             [&](std::FILE* file) {
                 const std::string_view header = histograms_header();
                 bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
@@ -290,16 +261,14 @@ bool write_study_outputs(const std::string& folder, const StudyPlan& plan,
     if (!tables_written) {
         return false;
     }
-    for (const Index index : {Index::se, Index::bias, Index::rmse}) {
-        for (const Quantity quantity : {Quantity::raw, Quantity::scale}) {
-            if (!write_output_file(folder, plot_file_name(index, quantity),
-                                   plot_svg(scores, index, quantity), diagnostic)) {
-                return false;
-            }
+    for (const PlotKind& plot : kStudyPlots) {
+        if (!write_output_file(joined(folder, plot_file_name(plot.index, plot.quantity)),
+                               plot_svg(scores, plot.index, plot.quantity), diagnostic)) {
+            return false;
         }
     }
-    return write_output_file(folder, "index.html", index_page(study_title(plan), summary),
-                             diagnostic);
+    return write_output_file(joined(folder, "index.html"),
+                             index_page(study_title(spec, seed), summary), diagnostic);
 }
 
 std::vector<int> shard_positions(int count, int shard, int shards) {
@@ -310,14 +279,14 @@ std::vector<int> shard_positions(int count, int shard, int shards) {
     return positions;
 }
 
-bool write_shard(const std::string& folder, const StudyPlan& plan, int shard, int shards,
-                 const std::vector<int>& positions, const std::vector<ConditionTables>& tables,
-                 std::string& diagnostic) {
+bool write_shard(const std::string& folder, const StudySpec& spec, std::int32_t seed, int shard,
+                 int shards, const std::vector<int>& positions,
+                 const std::vector<ConditionTables>& tables, std::string& diagnostic) {
     std::string scores_text(scores_header());
     std::string histograms_text(histograms_header());
     std::string manifest = "eqsim-study shard " + std::to_string(shard) + " of " +
-                           std::to_string(shards) + "\nstudy " + plan.spec.digest + "\nseed " +
-                           std::to_string(plan.seed) + "\n";
+                           std::to_string(shards) + "\nstudy " + spec.digest + "\nseed " +
+                           std::to_string(seed) + "\n";
     for (std::size_t i = 0; i < positions.size(); ++i) {
         for (const ScoreRow& row : tables[i].scores) {
             append_score_row(row, scores_text);
@@ -328,16 +297,16 @@ bool write_shard(const std::string& folder, const StudyPlan& plan, int shard, in
                     std::to_string(tables[i].histogram_rows) + "\n";
     }
     // The manifest goes last: a shard whose manifest is there has written its tables.
-    return write_output_file(folder, shard_name(shard, shards, "scores.csv"), scores_text,
+    return write_output_file(joined(folder, shard_name(shard, shards, "scores.csv")), scores_text,
                              diagnostic) &&
-           write_output_file(folder, shard_name(shard, shards, "histograms.csv"), histograms_text,
-                             diagnostic) &&
-           write_output_file(folder, shard_name(shard, shards, "manifest"), manifest, diagnostic);
+           write_output_file(joined(folder, shard_name(shard, shards, "histograms.csv")),
+                             histograms_text, diagnostic) &&
+           write_output_file(joined(folder, shard_name(shard, shards, "manifest")), manifest,
+                             diagnostic);
 }
 
 int condition_count(const StudySpec& spec) {
-    const std::size_t pairs = spec.sizes.empty() ? 1 : spec.sizes.size();
-    return static_cast<int>(spec.data.size() * pairs);
+    return eqsim::condition_count(spec.data.size(), spec.sizes.size());
 }
 
 bool read_shards(const std::string& folder, const StudySpec& spec, std::int32_t& seed,
@@ -404,6 +373,7 @@ bool read_shards(const std::string& folder, const StudySpec& spec, std::int32_t&
                 append_histogram_row(row, c.histograms);
             }
             c.histogram_rows = rows.size();
+            c.summaries = summarise_all_scores(c.scores);
         }
         if (next_score != scores.size() || next_histogram != histograms.size()) {
             diagnostic = path + ": the shard's tables hold rows its manifest does not list; " +

@@ -22,22 +22,16 @@ namespace eqsim::study {
 // in it. False, with diagnostic, when it cannot be used.
 bool prepare_output_folder(const std::string& folder, std::string& diagnostic);
 
-// Writes folder/name through write (which returns false when it could not write), replacing any
-// earlier file only once the new one is complete.
-bool write_output_file(const std::string& folder, const std::string& name,
-                       const std::function<bool(std::FILE*)>& write, std::string& diagnostic);
-bool write_output_file(const std::string& folder, const std::string& name,
-                       const std::string& content, std::string& diagnostic);
-
-// The final tables, the six plots and index.html, from every condition's rows in study order.
-// The rows are moved out of conditions as they are written, so that they are held only once.
-bool write_study_outputs(const std::string& folder, const StudyPlan& plan,
+// The final tables, the six plots and index.html, from every condition's rows in study order;
+// seed is the study's settled seed. The rows are moved out of conditions as they are written, so
+// that they are held only once.
+bool write_study_outputs(const std::string& folder, const StudySpec& spec, std::int32_t seed,
                          std::vector<ConditionTables>& conditions, std::string& diagnostic);
 
 // One shard's share of a study: the conditions at positions (from 0) with their rows.
-bool write_shard(const std::string& folder, const StudyPlan& plan, int shard, int shards,
-                 const std::vector<int>& positions, const std::vector<ConditionTables>& tables,
-                 std::string& diagnostic);
+bool write_shard(const std::string& folder, const StudySpec& spec, std::int32_t seed, int shard,
+                 int shards, const std::vector<int>& positions,
+                 const std::vector<ConditionTables>& tables, std::string& diagnostic);
 
 // The conditions a shard I of N runs: positions I-1, I-1+N, I-1+2N, ... of count conditions.
 std::vector<int> shard_positions(int count, int shard, int shards);

@@ -8,6 +8,10 @@
 #include <system_error>
 #include <tuple>
 
+#include "io/method_words.h"
+#include "io/text_lines.h"
+#include "study/study_run.h"
+
 namespace eqsim::study {
 
 namespace {
@@ -20,10 +24,6 @@ constexpr std::string_view kSummaryHeader =
     "rmse_u\n";
 constexpr std::string_view kHistogramsHeader =
     "data,n_new,n_old,method,parameter,score,scale_score,count\n";
-
-constexpr std::size_t kScoreFields = 15;
-constexpr std::size_t kSummaryFields = 14;
-constexpr std::size_t kHistogramFields = 8;
 
 // ---- writing ----
 
@@ -55,7 +55,7 @@ void append_key(const RowKey& key, std::string& out) {
     out.push_back(',');
     append_number(key.n_old, out);
     out.push_back(',');
-    out.append(method_info(key.method).word);
+    out.append(words_of(key.method).word);
     out.push_back(',');
     if (key.parameter) {
         append_number(*key.parameter, out);
@@ -220,17 +220,12 @@ class FieldReader {
         if (!text(0, key.data) || !number(1, key.n_new) || !number(2, key.n_old)) {
             return false;
         }
-        const MethodInfo* info = nullptr;
-        for (const MethodInfo& candidate : method_table()) {
-            if (record_.fields[3] == candidate.word) {
-                info = &candidate;
-            }
-        }
+        const MethodWords* info = method_of_table_word(record_.fields[3]);
         if (info == nullptr) {
-            return bad(3, "Postsmoothing, Presmoothing, None, Linear or Mean");
+            return bad(3, full_word_list());
         }
         key.method = info->method;
-        const bool takes_parameter = info->rule != SmoothingRule::ignored;
+        const bool takes_parameter = parameter_rule(info->method) != ParameterRule::none;
         if (!takes_parameter) {
             key.parameter.reset();
             if (!record_.fields[4].empty()) {
@@ -321,12 +316,6 @@ bool parse_table(std::string_view text, std::string_view file_name, std::string_
     return true;
 }
 
-// Ordering of keys for grouping (parameters compare by value; absent before present).
-bool key_less(const RowKey& a, const RowKey& b) {
-    return std::tie(a.data, a.n_new, a.n_old, a.method, a.parameter) <
-           std::tie(b.data, b.n_new, b.n_old, b.method, b.parameter);
-}
-
 }  // namespace
 
 std::string_view quantity_word(Quantity quantity) {
@@ -349,12 +338,6 @@ std::string_view summary_header() {
 }
 std::string_view histograms_header() {
     return kHistogramsHeader;
-}
-
-void append_number(double value, std::string& out) {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
 }
 
 void append_score_row(const ScoreRow& row, std::string& out) {
@@ -396,7 +379,6 @@ void append_histogram_row(const HistogramRow& row, std::string& out) {
 
 bool parse_scores(std::string_view text, std::string_view file_name, std::vector<ScoreRow>& rows,
                   std::string& diagnostic) {
-    static_assert(kScoreFields == 15);
     return parse_table(
         text, file_name, kScoresHeader, rows, diagnostic, [](FieldReader& f, ScoreRow& row) {
             return f.key(row.key) && f.integer(5, row.seed) && f.integer(6, row.replications) &&
@@ -409,7 +391,6 @@ bool parse_scores(std::string_view text, std::string_view file_name, std::vector
 
 bool parse_summary(std::string_view text, std::string_view file_name, std::vector<SummaryRow>& rows,
                    std::string& diagnostic) {
-    static_assert(kSummaryFields == 14);
     return parse_table(
         text, file_name, kSummaryHeader, rows, diagnostic, [](FieldReader& f, SummaryRow& row) {
             return f.key(row.key) && f.integer(5, row.seed) && f.integer(6, row.replications) &&
@@ -421,7 +402,6 @@ bool parse_summary(std::string_view text, std::string_view file_name, std::vecto
 
 bool parse_histograms(std::string_view text, std::string_view file_name,
                       std::vector<HistogramRow>& rows, std::string& diagnostic) {
-    static_assert(kHistogramFields == 8);
     return parse_table(text, file_name, kHistogramsHeader, rows, diagnostic,
                        [](FieldReader& f, HistogramRow& row) {
                            return f.key(row.key) && f.integer(5, row.score) &&
@@ -429,92 +409,8 @@ bool parse_histograms(std::string_view text, std::string_view file_name,
                        });
 }
 
-void set_bias_and_rmse(ScoreRow& row) {
-    row.bias = row.mean - row.criterion;
-    row.rmse = std::sqrt(row.se * row.se + row.bias * row.bias);
-}
-
-SummaryRow summarise_scores(std::span<const ScoreRow> rows) {
-    std::vector<const ScoreRow*> ordered;
-    ordered.reserve(rows.size());
-    for (const ScoreRow& row : rows) {
-        ordered.push_back(&row);
-    }
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const ScoreRow* a, const ScoreRow* b) { return a->score < b->score; });
-
-    SummaryRow summary;
-    summary.key = rows.front().key;
-    summary.seed = rows.front().seed;
-    summary.replications = rows.front().replications;
-    summary.quantity = rows.front().quantity;
-    const double uniform = 1.0 / static_cast<double>(rows.size());
-    double se_w = 0.0, bias_w = 0.0, rmse_w = 0.0, se_u = 0.0, bias_u = 0.0, rmse_u = 0.0;
-    for (const ScoreRow* row : ordered) {
-        const double se2 = row->se * row->se;
-        const double bias2 = row->bias * row->bias;
-        const double rmse2 = row->rmse * row->rmse;
-        se_w += row->weight * se2;
-        bias_w += row->weight * bias2;
-        rmse_w += row->weight * rmse2;
-        se_u += uniform * se2;
-        bias_u += uniform * bias2;
-        rmse_u += uniform * rmse2;
-    }
-    summary.se_w = std::sqrt(se_w);
-    summary.bias_w = std::sqrt(bias_w);
-    summary.rmse_w = std::sqrt(rmse_w);
-    summary.se_u = std::sqrt(se_u);
-    summary.bias_u = std::sqrt(bias_u);
-    summary.rmse_u = std::sqrt(rmse_u);
-    return summary;
-}
-
-std::vector<SummaryRow> summarise_all_scores(std::span<const ScoreRow> rows) {
-    // Group positions by key and quantity, remembering the order of first appearance.
-    struct GroupLess {
-        bool operator()(const std::pair<const RowKey*, Quantity>& a,
-                        const std::pair<const RowKey*, Quantity>& b) const {
-            if (key_less(*a.first, *b.first)) {
-                return true;
-            }
-            if (key_less(*b.first, *a.first)) {
-                return false;
-            }
-            return a.second < b.second;
-        }
-    };
-    // Groups hold positions, not copies: a study's score rows are held once.
-    std::map<std::pair<const RowKey*, Quantity>, std::size_t, GroupLess> group_of;
-    std::vector<std::vector<std::size_t>> groups;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const auto [it, added] =
-            group_of.try_emplace({&rows[i].key, rows[i].quantity}, groups.size());
-        if (added) {
-            groups.emplace_back();
-        }
-        groups[it->second].push_back(i);
-    }
-    std::vector<SummaryRow> summaries;
-    summaries.reserve(groups.size());
-    std::vector<ScoreRow> group_rows;
-    for (const std::vector<std::size_t>& group : groups) {
-        group_rows.clear();
-        for (const std::size_t i : group) {
-            group_rows.push_back(rows[i]);
-        }
-        summaries.push_back(summarise_scores(group_rows));
-    }
-    return summaries;
-}
-
 std::string method_label(const RowKey& key) {
-    std::string label(method_info(key.method).word);
-    if (key.parameter) {
-        label.push_back(' ');
-        append_number(*key.parameter, label);
-    }
-    return label;
+    return study::method_label(key.method, key.parameter.has_value(), key.parameter.value_or(0.0));
 }
 
 std::string condition_label(const RowKey& key) {

@@ -1,4 +1,5 @@
 #include "eqsim/control_file.h"
+#include "io/method_words.h"
 
 #include <gtest/gtest.h>
 
@@ -74,7 +75,7 @@ TEST(ReadControlFile, MethodWordsAndTheirFirstLetters) {
         {"PO", 1}, {"post", 1},   {"Postsmoothing", 1}, {"pre", 2}, {"PResmooth", 2}, {"None", 3},
         {"n", 3},  {"linear", 4}, {"Mean", 5},          {"P", 0},   {"X", 0},         {"Px", 0}};
     for (const auto& [word, code] : words) {
-        const MethodInfo* method = method_of_word(word);
+        const MethodWords* method = method_of_word(word);
         EXPECT_EQ(method == nullptr ? 0 : static_cast<int>(method->method), code) << word;
         const ReadOutcome o = read_text("SM " + word + "\n");
         EXPECT_EQ(o.ok, code != 0) << word;

@@ -22,17 +22,17 @@ struct DataOutcome {
 
 DataOutcome read_text(const std::string& content, std::vector<std::int16_t> columns = {1, 2, 3}) {
     testing::TempDir dir;
-    DataArrays arrays;
+    DataColumns data;
     DataOutcome o;
     const bool ok =
-        read_data_file(dir.write("scores.dat", content), columns.data(), arrays, o.diagnostic);
-    o.rows = ok ? arrays.rows : 0;
-    o.kx = arrays.new_points;
-    o.ky = arrays.old_points;
+        read_data_file(dir.write("scores.dat", content), columns.data(), data, o.diagnostic);
+    o.rows = ok ? data.rows : 0;
+    o.kx = data.new_points;
+    o.ky = data.old_points;
     if (ok) {
-        o.new_freq.assign(arrays.new_frequencies().begin(), arrays.new_frequencies().end());
-        o.old_freq.assign(arrays.old_frequencies().begin(), arrays.old_frequencies().end());
-        o.scale.assign(arrays.scale_conversion().begin(), arrays.scale_conversion().end());
+        o.new_freq = data.new_frequencies;
+        o.old_freq = data.old_frequencies;
+        o.scale = data.conversion;
     }
     return o;
 }
@@ -126,14 +126,14 @@ TEST(ReadDataFile, AtMost32767Rows) {
 
 TEST(ReadDataFile, MissingFileOrFolder) {
     testing::TempDir dir;
-    DataArrays arrays;
-    arrays.new_points = 5;
+    DataColumns data;
+    data.new_points = 5;
     std::string diagnostic;
     const std::int16_t columns[3] = {1, 2, 3};
-    EXPECT_FALSE(read_data_file(dir.file("none"), columns, arrays, diagnostic));
-    EXPECT_EQ(arrays.new_points, 0);
-    EXPECT_FALSE(read_data_file(dir.path(), columns, arrays, diagnostic));
-    EXPECT_FALSE(read_data_file("", columns, arrays, diagnostic));
+    EXPECT_FALSE(read_data_file(dir.file("none"), columns, data, diagnostic));
+    EXPECT_EQ(data.new_points, 0);
+    EXPECT_FALSE(read_data_file(dir.path(), columns, data, diagnostic));
+    EXPECT_FALSE(read_data_file("", columns, data, diagnostic));
 }
 
 }  // namespace

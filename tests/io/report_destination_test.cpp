@@ -219,5 +219,31 @@ TEST(CheckReportDestination, ClassifiesTheKindsOfDestination) {
     EXPECT_EQ(entries_in(dir.path()), 0);
 }
 
+TEST(WriteOutputFile, ReplacesWholeOrLeavesTheEarlierFileAndNothingElse) {
+    TempDir dir;
+    const std::string target = dir.write("out.csv", "earlier\n");
+    std::string diagnostic;
+    EXPECT_FALSE(write_output_file(
+        target, [](std::FILE* f) { return std::fputs("half", f) >= 0 && false; }, diagnostic));
+    EXPECT_EQ(read_file(target), "earlier\n");
+    ASSERT_TRUE(write_output_file(
+        target, [](std::FILE* f) { return std::fputs("a,b\r\n1,2\n", f) >= 0; }, diagnostic))
+        << diagnostic;
+    EXPECT_EQ(read_file(target), "a,b\r\n1,2\n");  // bytes as written, whatever the platform
+    ASSERT_TRUE(write_output_file(
+        dir.file("new.svg"), [](std::FILE* f) { return std::fputs("<svg/>", f) >= 0; },
+        diagnostic));
+    EXPECT_EQ(read_file(dir.file("new.svg")), "<svg/>");
+    EXPECT_FALSE(write_output_file(
+        dir.path(), [](std::FILE*) { return true; }, diagnostic));
+    EXPECT_FALSE(write_output_file(
+        dir.file("missing/x.html"), [](std::FILE*) { return true; }, diagnostic));
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 2);
+}
+
 }  // namespace
 }  // namespace eqsim

@@ -66,14 +66,18 @@ std::vector<ScoreRow> example_rows() {
 
 TEST(StudyPlots, SixWellFormedPlotsThatDependOnlyOnTheRows) {
     const std::vector<ScoreRow> rows = example_rows();
-    const std::vector<PlotFile> plots = study_plots(rows);
+    std::vector<std::string> plots;
+    for (const PlotKind& plot : kStudyPlots) {
+        plots.push_back(plot_svg(rows, plot.index, plot.quantity));
+    }
     ASSERT_EQ(plots.size(), 6u);
     const char* names[] = {"se_raw.svg",     "se_scale.svg", "bias_raw.svg",
                            "bias_scale.svg", "rmse_raw.svg", "rmse_scale.svg"};
     for (std::size_t i = 0; i < plots.size(); ++i) {
-        const std::string& svg = plots[i].svg;
-        EXPECT_EQ(plots[i].name, names[i]);
-        EXPECT_TRUE(tags_balance(svg)) << plots[i].name;
+        const std::string& svg = plots[i];
+        const std::string name = plot_file_name(kStudyPlots[i].index, kStudyPlots[i].quantity);
+        EXPECT_EQ(name, names[i]);
+        EXPECT_TRUE(tags_balance(svg)) << name;
         EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
         EXPECT_NE(svg.find("a&amp;b.dat, n = 500/3000"), std::string::npos);
         EXPECT_NE(svg.find("c&lt;d&gt;.dat"), std::string::npos);
@@ -82,10 +86,10 @@ TEST(StudyPlots, SixWellFormedPlotsThatDependOnlyOnTheRows) {
         EXPECT_EQ(svg.find("-0.00 "), std::string::npos);
     }
     // The same rows give the same bytes; a change of one value changes them.
-    EXPECT_EQ(study_plots(rows)[0].svg, plots[0].svg);
+    EXPECT_EQ(plot_svg(rows, Index::se, Quantity::raw), plots[0]);
     std::vector<ScoreRow> changed = rows;
     changed[3].se += 0.05;
-    EXPECT_NE(plot_svg(changed, Index::se, Quantity::raw), plots[0].svg);
+    EXPECT_NE(plot_svg(changed, Index::se, Quantity::raw), plots[0]);
 }
 
 TEST(StudyPlots, IndexPageShowsThePlotsAndEscapesTheSummary) {
@@ -95,8 +99,9 @@ TEST(StudyPlots, IndexPageShowsThePlotsAndEscapesTheSummary) {
     EXPECT_TRUE(tags_balance(page));
     EXPECT_EQ(page, index_page("Study <1>", summary));
     EXPECT_NE(page.find("<title>Study &lt;1&gt;</title>"), std::string::npos);
-    for (const PlotFile& plot : study_plots(rows)) {
-        EXPECT_NE(page.find("<img src=\"" + plot.name + "\""), std::string::npos);
+    for (const PlotKind& plot : kStudyPlots) {
+        EXPECT_NE(page.find("<img src=\"" + plot_file_name(plot.index, plot.quantity) + "\""),
+                  std::string::npos);
     }
     EXPECT_NE(page.find("<td>c&lt;d&gt;.dat</td>"), std::string::npos);
     EXPECT_EQ(page.find("<script"), std::string::npos);

@@ -7,7 +7,7 @@
 
 #include "support/temp_dir.h"
 
-namespace eqsim {
+namespace eqsim::study {
 namespace {
 
 struct Parsed {
@@ -271,4 +271,4 @@ TEST(StudyFile, ReadsTheFileAndItsDigest) {
 }
 
 }  // namespace
-}  // namespace eqsim
+}  // namespace eqsim::study

@@ -1,5 +1,7 @@
 #include "study/tables.h"
 
+#include "io/text_lines.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,13 +1,13 @@
-#include "engine/simulation/simulation.h"
-
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/equating/scale_conversion.h"
 #include "engine/numeric/storage.h"
 #include "engine/sampling/score_sampling.h"
 #include "engine/sampling/uniform_random.h"
+#include "engine/simulation/method_table.h"
 
 namespace eqsim {
 
@@ -86,11 +86,9 @@ class MethodRun {
     MethodRun(const MethodChoice& choice, int kx, int scale_points)
         : choice_(choice), info_(method_info(choice.method)), scale_points_(scale_points) {
         const auto n = static_cast<std::size_t>(kx);
-        equated_.assign(n, 0.0);
-        unrounded_.assign(n, 0.0);
-        rounded_.assign(n, 0.0);
-        for (Accumulator* a : {&equated_sums_, &unrounded_sums_, &rounded_sums_}) {
-            a->reset(kx);
+        for (const Quantity q : kQuantities) {
+            values_[q].assign(n, 0.0);
+            sums_[q].reset(kx);
         }
         histogram_.assign(n * static_cast<std::size_t>(scale_points), 0);
     }
@@ -100,27 +98,29 @@ class MethodRun {
                            std::span<const double> conversion) {
         const int kx = static_cast<int>(samples.new_relative.size());
         const int ky = static_cast<int>(samples.old_relative.size());
-        const Status equated = info_.equate(samples, choice_.parameter, equated_);
-        if (!equated.is_ok()) {
-            if (equated.code() == Status::Code::vector_storage) {
-                return equated;
+        std::vector<double>& equated = values_[Quantity::raw];
+        const Status status = info_.equate(samples, choice_.parameter, equated);
+        if (!status.is_ok()) {
+            if (status.code() == Status::Code::vector_storage) {
+                return status;
             }
-            return Status::error(
-                Status::Code::method_failed,
-                at_replication(r, "the " + std::string(info_.report_name) +
-                                      " equating method failed on the drawn samples"));
+            return Status::error(Status::Code::method_failed,
+                                 at_replication(r, "the " + std::string(info_.name) +
+                                                       " equating method failed on the drawn "
+                                                       "samples"));
         }
-        if (const int k = first_non_finite(equated_, kx); k >= 0) {
+        if (const int k = first_non_finite(equated, kx); k >= 0) {
             return Status::error(Status::Code::method_failed,
                                  at_replication(r,
                                                 "equating gave a value that is not a finite "
                                                 "number for raw score " +
                                                     std::to_string(k)));
         }
-        convert_to_scale(kx, ky, scale, equated_, conversion, unrounded_, rounded_);
+        convert_to_scale(kx, ky, scale, equated, conversion, values_[Quantity::scale],
+                         values_[Quantity::rounded]);
         // Conversion values near the largest double can overflow along the way; such a scale
         // score has no meaning and no place in the histogram.
-        if (const int k = first_non_finite(unrounded_, kx); k >= 0) {
+        if (const int k = first_non_finite(values_[Quantity::scale], kx); k >= 0) {
             return Status::error(Status::Code::method_failed,
                                  at_replication(r,
                                                 "the scale conversion gave a value that is not a "
@@ -134,19 +134,18 @@ class MethodRun {
     // Turns the sums into means and standard deviations. False when they overflowed.
     bool finish(int kx, std::int32_t replications, MethodResult& result) {
         bool finite = true;
-        for (const Accumulator* a : {&equated_sums_, &unrounded_sums_, &rounded_sums_}) {
-            finite =
-                finite && first_non_finite(a->sums, kx) < 0 && first_non_finite(a->squares, kx) < 0;
+        for (const Quantity q : kQuantities) {
+            finite = finite && first_non_finite(sums_[q].sums, kx) < 0 &&
+                     first_non_finite(sums_[q].squares, kx) < 0;
         }
         result.choice = choice_;
-        QuantityMoments* moments[3] = {&result.equated, &result.unrounded, &result.rounded};
-        Accumulator* sums[3] = {&equated_sums_, &unrounded_sums_, &rounded_sums_};
-        for (int q = 0; q < 3; ++q) {
-            moments_from_sums(kx, replications, sums[q]->sums, sums[q]->squares);
-            moments[q]->mean = std::move(sums[q]->sums);
-            moments[q]->sd = std::move(sums[q]->squares);
-            finite = finite && first_non_finite(moments[q]->mean, kx) < 0 &&
-                     first_non_finite(moments[q]->sd, kx) < 0;
+        for (const Quantity q : kQuantities) {
+            QuantityMoments& moments = result.moments[q];
+            moments_from_sums(replications, sums_[q].sums, sums_[q].squares);
+            moments.mean = std::move(sums_[q].sums);
+            moments.sd = std::move(sums_[q].squares);
+            finite = finite && first_non_finite(moments.mean, kx) < 0 &&
+                     first_non_finite(moments.sd, kx) < 0;
         }
         result.histogram = std::move(histogram_);
         return finite;
@@ -167,24 +166,23 @@ class MethodRun {
     }
 
     void accumulate(int kx, const ScaleSpec& scale) {
+        const std::vector<double>& equated = values_[Quantity::raw];
+        const std::vector<double>& unrounded = values_[Quantity::scale];
+        const std::vector<double>& rounded = values_[Quantity::rounded];
         for (int k = 0; k < kx; ++k) {
-            equated_sums_.add(k, equated_[k]);
-            unrounded_sums_.add(k, unrounded_[k]);
-            rounded_sums_.add(k, rounded_[k]);
+            sums_[Quantity::raw].add(k, equated[k]);
+            sums_[Quantity::scale].add(k, unrounded[k]);
+            sums_[Quantity::rounded].add(k, rounded[k]);
             ++histogram_[static_cast<std::size_t>(k) * static_cast<std::size_t>(scale_points_) +
-                         static_cast<std::size_t>(histogram_slot(rounded_[k], scale))];
+                         static_cast<std::size_t>(histogram_slot(rounded[k], scale))];
         }
     }
 
     MethodChoice choice_;
     const MethodInfo& info_;
     int scale_points_;
-    std::vector<double> equated_;
-    std::vector<double> unrounded_;
-    std::vector<double> rounded_;
-    Accumulator equated_sums_;
-    Accumulator unrounded_sums_;
-    Accumulator rounded_sums_;
+    PerQuantity<std::vector<double>> values_;  // the current replication's scores
+    PerQuantity<Accumulator> sums_;
     std::vector<std::int32_t> histogram_;
 };
 
@@ -192,66 +190,37 @@ Status invalid(std::string what) {
     return Status::error(Status::Code::invalid_input, std::move(what));
 }
 
-double total_of(std::span<const double> frequencies) {
-    double total = 0.0;
-    for (const double f : frequencies) {
-        total += f;
-    }
-    return total;
-}
-
-// The sample size a population total gives, or false when it is no usable size.
-bool sample_size_of_total(double total, std::int32_t& size) {
-    if (!(total > 0.0) || !(total + 0.5 < 2147483648.0)) {
-        return false;
-    }
-    size = static_cast<std::int32_t>(total + 0.5);
-    return size >= 1;
-}
-
-std::string form_total_problem(const char* form, double total) {
-    return std::string(form) + " frequencies total " + std::to_string(total) +
-           ", which gives no sample size from 1 to 2147483647";
-}
-
-// The sample size options ask for: the given one, or the rounded total.
-Status settle_size(std::int32_t asked, double total, const char* form, std::int32_t& size) {
-    if (!sample_size_of_total(total, size)) {
-        return invalid(form_total_problem(form, total));
-    }
+// The sample size options ask for: the given one, or the population's default.
+Status settle_size(std::int32_t asked, std::int32_t default_size, const char* form,
+                   std::int32_t& size) {
     if (asked < 0) {
         return invalid(std::string(form) + " sample size " + std::to_string(asked) + " is below 1");
     }
-    if (asked > 0) {
-        size = asked;
-    }
+    size = asked > 0 ? asked : default_size;
     return Status::ok();
 }
 
-std::vector<double> relative_frequencies(std::span<const double> frequencies, double total) {
-    std::vector<double> relative(frequencies.size());
-    for (std::size_t i = 0; i < frequencies.size(); ++i) {
-        relative[i] = frequencies[i] / total;
+Status settle_sizes(const SimulationOptions& options, std::int32_t& new_size,
+                    std::int32_t& old_size) {
+    if (options.population == nullptr) {
+        return invalid("no population given");
     }
-    return relative;
-}
-
-Status run_checked(const SimulationOptions& options, SimulationResult& result) {
-    const int kx = static_cast<int>(options.new_frequencies.size());
-    const int ky = static_cast<int>(options.old_frequencies.size());
-    result = SimulationResult{};
-    result.new_points = kx;
-    result.old_points = ky;
-    result.scale_points = static_cast<int>(scale_point_count(options.scale));
-    result.new_total = total_of(options.new_frequencies);
-    result.old_total = total_of(options.old_frequencies);
-    result.seed = options.seed;
-    if (Status s = settle_size(options.new_size, result.new_total, "new-form", result.new_size);
+    const Population& p = *options.population;
+    if (Status s = settle_size(options.new_size, p.default_new_size(), "new-form", new_size);
         !s.is_ok()) {
         return s;
     }
-    if (Status s = settle_size(options.old_size, result.old_total, "old-form", result.old_size);
-        !s.is_ok()) {
+    return settle_size(options.old_size, p.default_old_size(), "old-form", old_size);
+}
+
+Status run_checked(const SimulationOptions& options, SimulationResult& result) {
+    const Population& population = *options.population;
+    const int kx = population.new_points();
+    result.new_points = kx;
+    result.old_points = population.old_points();
+    result.scale_points = static_cast<int>(scale_point_count(options.scale));
+    result.seed = options.seed;
+    if (Status s = settle_sizes(options, result.new_size, result.old_size); !s.is_ok()) {
         return s;
     }
 
@@ -259,7 +228,6 @@ Status run_checked(const SimulationOptions& options, SimulationResult& result) {
     FormSampler new_form;
     FormSampler old_form;
     if (!with_storage([&] {
-            result.weights = relative_frequencies(options.new_frequencies, result.new_total);
             runs.reserve(options.methods.size());
             for (const MethodChoice& choice : options.methods) {
                 runs.emplace_back(choice, kx, result.scale_points);
@@ -269,9 +237,8 @@ Status run_checked(const SimulationOptions& options, SimulationResult& result) {
         return Status::error(Status::Code::no_storage, "no storage for the simulation's arrays");
     }
     if (!with_storage([&] {
-            new_form.build(result.weights, options.sampling);
-            old_form.build(relative_frequencies(options.old_frequencies, result.old_total),
-                           options.sampling);
+            new_form.build(population.new_relative(), options.sampling);
+            old_form.build(population.old_relative(), options.sampling);
             return true;
         })) {
         return Status::error(Status::Code::no_storage, "no storage for the sampling tables");
@@ -288,7 +255,8 @@ Status run_checked(const SimulationOptions& options, SimulationResult& result) {
         new_form.draw(random, options.sampling);
         old_form.draw(random, options.sampling);
         for (std::size_t m = 0; m < runs.size(); ++m) {
-            if (Status s = runs[m].add_replication(r, samples, options.scale, options.conversion);
+            if (Status s =
+                    runs[m].add_replication(r, samples, options.scale, population.conversion());
                 !s.is_ok()) {
                 result.failed_method = static_cast<int>(m);
                 result.failed_replication = r;
@@ -316,25 +284,10 @@ Status run_checked(const SimulationOptions& options, SimulationResult& result) {
 
 }  // namespace
 
-Status check_populations(const SimulationOptions& options) {
-    const auto kx = options.new_frequencies.size();
-    const auto ky = options.old_frequencies.size();
-    if (kx < kMinimumScorePoints || ky < kMinimumScorePoints) {
-        return invalid("each form needs at least " + std::to_string(kMinimumScorePoints) +
-                       " score points; found " + std::to_string(kx) + " new-form and " +
-                       std::to_string(ky) + " old-form");
-    }
-    if (options.conversion.size() != ky) {
-        return invalid("the conversion has " + std::to_string(options.conversion.size()) +
-                       " scale scores for " + std::to_string(ky) + " old-form score points");
-    }
-    std::int32_t size = 0;
-    if (Status s =
-            settle_size(options.new_size, total_of(options.new_frequencies), "new-form", size);
-        !s.is_ok()) {
-        return s;
-    }
-    return settle_size(options.old_size, total_of(options.old_frequencies), "old-form", size);
+Status check_sizes(const SimulationOptions& options) {
+    std::int32_t new_size = 0;
+    std::int32_t old_size = 0;
+    return settle_sizes(options, new_size, old_size);
 }
 
 Status check_settings(const SimulationOptions& options) {
@@ -354,30 +307,70 @@ Status check_settings(const SimulationOptions& options) {
         return invalid("no equating method given");
     }
     for (const MethodChoice& choice : options.methods) {
-        if (!std::isfinite(choice.parameter)) {
-            return invalid("smoothing parameter must be a finite number");
+        if (Status s = check_parameter(choice); !s.is_ok()) {
+            return s;
         }
-        if (!smoothing_suits(choice.method, choice.parameter, problem)) {
-            return invalid(problem);
+        if (options.population != nullptr &&
+            design_of(choice.method) != options.population->design()) {
+            return invalid("the " + std::string(method_name(choice.method)) +
+                           " method does not suit the populations' design");
         }
     }
     return Status::ok();
 }
 
 Status run_simulation(const SimulationOptions& options, SimulationResult& result) {
+    result = SimulationResult{};
     if (Status s = check_settings(options); !s.is_ok()) {
         return s;
     }
-    if (Status s = check_populations(options); !s.is_ok()) {
+    if (Status s = check_sizes(options); !s.is_ok()) {
         return s;
     }
     return run_checked(options, result);
 }
 
-void moments_from_sums(int k, std::int32_t completed, std::span<double> sums,
-                       std::span<double> squares) {
+Status equate_population(const Population& population, const MethodChoice& choice,
+                         std::int32_t new_size, std::int32_t old_size,
+                         std::vector<double>& equated) {
+    if (Status s = check_parameter(choice); !s.is_ok()) {
+        return s;
+    }
+    SimulationOptions sizes;
+    sizes.population = &population;
+    sizes.new_size = new_size;
+    sizes.old_size = old_size;
+    if (Status s = settle_sizes(sizes, new_size, old_size); !s.is_ok()) {
+        return s;
+    }
+    const MethodInfo& info = method_info(choice.method);
+    if (info.design != population.design()) {
+        return invalid("the " + std::string(info.name) +
+                       " method does not suit the populations' design");
+    }
+    const SamplePair populations{population.new_relative(), population.old_relative(),
+                                 static_cast<double>(new_size), static_cast<double>(old_size)};
+    if (!with_storage([&] {
+            equated.assign(static_cast<std::size_t>(population.new_points()), 0.0);
+            return true;
+        })) {
+        return Status::error(Status::Code::no_storage, "no storage for the equated scores");
+    }
+    const Status status = info.equate(populations, choice.parameter, equated);
+    if (!status.is_ok()) {
+        if (status.code() == Status::Code::vector_storage) {
+            return status;
+        }
+        return Status::error(
+            Status::Code::method_failed,
+            "the " + std::string(info.name) + " equating method failed on the samples");
+    }
+    return Status::ok();
+}
+
+void moments_from_sums(std::int32_t completed, std::span<double> sums, std::span<double> squares) {
     const double m = static_cast<double>(completed);
-    for (int i = 0; i < k; ++i) {
+    for (std::size_t i = 0; i < sums.size(); ++i) {
         const double mean = sums[i] / m;
         sums[i] = mean;
         const double variance = squares[i] / m - mean * mean;

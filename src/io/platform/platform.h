@@ -99,6 +99,28 @@ bool folder_allows_new_file(const std::string& path, std::string& reason);
 // The attributes a file created now gets.
 FileAttributes new_file_attributes();
 
+// ---- Open streams, folders and the clock ----
+
+// What an open stream reads from or writes to: a regular file, a folder (POSIX opens a folder for
+// reading), or something else: a terminal, a pipe, a device. PathKind::missing when it can't be
+// told.
+PathKind kind_of_stream(std::FILE* stream);
+
+// Whether the stream is a terminal, where a person may be watching.
+bool is_terminal(std::FILE* stream);
+
+// Creates the folder path and the folders above it where missing. False, with reason, when that
+// can't be done.
+bool make_folders(const std::string& path, std::string& reason);
+
+// The names (UTF-8, without the folder) of the entries of the folder path. False, with reason,
+// when it can't be listed; missing is then true when nothing is there.
+bool list_folder(const std::string& path, std::vector<std::string>& names, bool& missing,
+                 std::string& reason);
+
+// The calendar time in seconds since 1970.
+long long calendar_seconds();
+
 // ---- Writing a file atomically ----
 
 // A file written under a temporary name beside its target and renamed over the target by commit()
@@ -128,11 +150,5 @@ class AtomicFile {
     std::string target_;
     std::string temporary_path_;
 };
-
-// Writes the file at path atomically: write() fills the stream, returning false to abandon the
-// file. An existing file keeps its attributes. False, with reason, when the file could not be
-// written; an earlier file is then untouched and nothing else is left behind.
-bool write_file_atomically(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                           std::string& reason);
 
 }  // namespace eqsim::platform

@@ -1,16 +1,24 @@
 // The parts of the platform layer that are the same everywhere: splitting paths by the rules of
 // either platform (both built everywhere, so that each can be tested anywhere; platform_posix.cpp
-// and platform_windows.cpp pick their own), and whole-file atomic writes built on AtomicFile.
+// and platform_windows.cpp pick their own), folders and the clock.
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "io/platform/platform.h"
 
 namespace eqsim::platform {
 
 namespace {
+
+// Names are UTF-8 text; a path built from char8_t keeps them so on every platform.
+std::filesystem::path path_of(const std::string& name) {
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
 
 bool is_windows_separator(char c) {
     return c == '\\' || c == '/';
@@ -87,48 +95,39 @@ std::string windows_base_of(const std::string& path) {
     return path.substr(start);
 }
 
-bool write_file_atomically(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                           std::string& reason) {
-    std::string resolved;
-    if (!resolve_links(path, resolved, reason)) {
+bool make_folders(const std::string& path, std::string& reason) {
+    std::error_code error;
+    std::filesystem::create_directories(path_of(path), error);
+    if (error) {
+        reason = error.message();
         return false;
     }
-    PathFacts facts;
-    if (!inspect_path(resolved, facts, reason)) {
+    return true;
+}
+
+bool list_folder(const std::string& path, std::vector<std::string>& names, bool& missing,
+                 std::string& reason) {
+    names.clear();
+    std::error_code error;
+    missing = !std::filesystem::exists(path_of(path), error) && !error;
+    if (missing) {
+        reason = std::strerror(ENOENT);
         return false;
     }
-    if (facts.kind == PathKind::directory) {
-        reason = std::strerror(EISDIR);
+    for (const std::filesystem::directory_entry& entry :
+         std::filesystem::directory_iterator(path_of(path), error)) {
+        const std::u8string name = entry.path().filename().u8string();
+        names.emplace_back(name.begin(), name.end());
+    }
+    if (error) {
+        reason = error.message();
         return false;
     }
-    if (facts.kind == PathKind::other) {
-        // A device or pipe can't be replaced; it is written as it is.
-        std::FILE* file = open_for_writing(resolved);
-        if (file == nullptr) {
-            reason = std::strerror(errno);
-            return false;
-        }
-        bool ok = write(file) && std::fflush(file) == 0 && !std::ferror(file);
-        const int error = errno;
-        ok = std::fclose(file) == 0 && ok;
-        if (!ok) {
-            reason = std::strerror(error);
-        }
-        return ok;
-    }
-    const FileAttributes attributes =
-        facts.kind == PathKind::regular ? facts.attributes : new_file_attributes();
-    AtomicFile file;
-    if (file.open(resolved, attributes, reason) != AtomicFile::Opened::yes) {
-        return false;
-    }
-    if (!write(file.file())) {
-        if (reason.empty()) {
-            reason = "the file was not completed";
-        }
-        return false;  // the temporary file goes with file
-    }
-    return file.commit(reason);
+    return true;
+}
+
+long long calendar_seconds() {
+    return static_cast<long long>(std::time(nullptr));
 }
 
 }  // namespace eqsim::platform

@@ -76,6 +76,22 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
+PathKind kind_of_stream(std::FILE* stream) {
+    struct stat info;
+    if (fstat(fileno(stream), &info) != 0) {
+        return PathKind::missing;
+    }
+    if (S_ISREG(info.st_mode)) {
+        return PathKind::regular;
+    }
+    return S_ISDIR(info.st_mode) ? PathKind::directory : PathKind::other;
+}
+
+bool is_terminal(std::FILE* stream) {
+    const int fd = fileno(stream);
+    return fd >= 0 && isatty(fd) == 1;
+}
+
 std::FILE* open_for_reading(const std::string& name) {
     return std::fopen(name.c_str(), "rb");
 }

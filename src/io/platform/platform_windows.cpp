@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -181,6 +183,22 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
     }
     LocalFree(wide);
     return arguments;
+}
+
+PathKind kind_of_stream(std::FILE* stream) {
+    struct _stat64 info;
+    if (_fstat64(_fileno(stream), &info) != 0) {
+        return PathKind::missing;
+    }
+    if ((info.st_mode & _S_IFMT) == _S_IFREG) {
+        return PathKind::regular;
+    }
+    return (info.st_mode & _S_IFMT) == _S_IFDIR ? PathKind::directory : PathKind::other;
+}
+
+bool is_terminal(std::FILE* stream) {
+    const int fd = _fileno(stream);
+    return fd >= 0 && _isatty(fd) != 0;
 }
 
 std::FILE* open_for_reading(const std::string& name) {

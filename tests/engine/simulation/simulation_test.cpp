@@ -1,6 +1,8 @@
-#include "engine/simulation/simulation.h"
+#include "engine/engine.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include <string>
 #include <thread>
@@ -13,33 +15,24 @@ namespace eqsim {
 namespace {
 
 // The bundled example's populations.
-struct Populations {
-    std::vector<double> new_form;
-    std::vector<double> old_form;
-    std::vector<double> conversion;
-};
-
-Populations example() {
-    DataArrays data;
-    std::string diagnostic;
-    const std::int16_t columns[3] = {1, 2, 3};
-    EXPECT_TRUE(read_data_file(testing::example_data_path(), columns, data, diagnostic))
-        << diagnostic;
-    Populations p;
-    const auto kx = static_cast<std::size_t>(data.new_points);
-    const auto ky = static_cast<std::size_t>(data.old_points);
-    p.new_form.assign(data.new_frequencies().begin(), data.new_frequencies().begin() + kx);
-    p.old_form.assign(data.old_frequencies().begin(), data.old_frequencies().begin() + ky);
-    p.conversion.assign(data.scale_conversion().begin(), data.scale_conversion().begin() + ky);
-    return p;
+const Population& example() {
+    static const Population population = [] {
+        DataColumns data;
+        std::string diagnostic;
+        const std::int16_t columns[3] = {1, 2, 3};
+        EXPECT_TRUE(read_data_file(testing::example_data_path(), columns, data, diagnostic))
+            << diagnostic;
+        Population p;
+        EXPECT_TRUE(data.population(p).is_ok());
+        return p;
+    }();
+    return population;
 }
 
-SimulationOptions options_for(const Populations& p, std::span<const MethodChoice> methods,
+SimulationOptions options_for(const Population& p, std::span<const MethodChoice> methods,
                               std::int32_t seed, std::int32_t replications) {
     SimulationOptions o;
-    o.new_frequencies = p.new_form;
-    o.old_frequencies = p.old_form;
-    o.conversion = p.conversion;
+    o.population = &p;
     o.methods = methods;
     o.seed = seed;
     o.replications = replications;
@@ -47,11 +40,9 @@ SimulationOptions options_for(const Populations& p, std::span<const MethodChoice
 }
 
 void expect_same(const MethodResult& a, const MethodResult& b) {
-    for (const auto& [x, y] : {std::pair{&a.equated, &b.equated},
-                               {&a.unrounded, &b.unrounded},
-                               {&a.rounded, &b.rounded}}) {
-        EXPECT_EQ(x->mean, y->mean);
-        EXPECT_EQ(x->sd, y->sd);
+    for (const Quantity q : kQuantities) {
+        EXPECT_EQ(a.moments[q].mean, b.moments[q].mean);
+        EXPECT_EQ(a.moments[q].sd, b.moments[q].sd);
     }
     EXPECT_EQ(a.histogram, b.histogram);
 }
@@ -59,7 +50,7 @@ void expect_same(const MethodResult& a, const MethodResult& b) {
 // Two different simulations running at once on two threads each give exactly what they give
 // alone: nothing is shared between them. (CI also runs this under ThreadSanitizer.)
 TEST(SimulationConcurrency, TwoSimulationsAtOnceGiveWhatEachGivesAlone) {
-    const Populations p = example();
+    const Population& p = example();
     const MethodChoice post[] = {{Method::postsmoothing, 0.3}};
     const MethodChoice pre[] = {{Method::presmoothing, 6.0}, {Method::linear, 0.0}};
     const SimulationOptions first = options_for(p, post, 20261207, 40);
@@ -91,7 +82,7 @@ TEST(SimulationConcurrency, TwoSimulationsAtOnceGiveWhatEachGivesAlone) {
 // Methods that share a simulation equate the same samples, so each gets what it gets alone; and
 // sizes given as the rounded totals are the default sizes.
 TEST(Simulation, SharedSamplesAndExplicitSizesChangeNothing) {
-    const Populations p = example();
+    const Population& p = example();
     const MethodChoice all[] = {{Method::postsmoothing, 0.2},
                                 {Method::presmoothing, 4.0},
                                 {Method::unsmoothed, 0.0},
@@ -112,7 +103,7 @@ TEST(Simulation, SharedSamplesAndExplicitSizesChangeNothing) {
 }
 
 TEST(Simulation, ProgressIsReportedAndCanStopTheRun) {
-    const Populations p = example();
+    const Population& p = example();
     const MethodChoice mean[] = {{Method::mean, 0.0}};
     SimulationOptions o = options_for(p, mean, 3, 10);
     std::vector<std::int32_t> seen;
@@ -127,7 +118,7 @@ TEST(Simulation, ProgressIsReportedAndCanStopTheRun) {
 }
 
 TEST(Simulation, SettingsAndPopulationsThatCannotRunAreRefused) {
-    const Populations p = example();
+    const Population& p = example();
     const MethodChoice post[] = {{Method::postsmoothing, 0.3}};
     const MethodChoice bad_degree[] = {{Method::presmoothing, 0.5}};
     const auto refused = [](const SimulationOptions& o, const std::string& fragment) {
@@ -146,12 +137,43 @@ TEST(Simulation, SettingsAndPopulationsThatCannotRunAreRefused) {
     o = options_for(p, post, 1, 10);
     o.old_size = -5;
     refused(o, "old-form sample size -5");
+    o.population = nullptr;
+    refused(o, "no population");
+}
+
+// A population is checked once, when it is built; each row a way to be refused.
+TEST(Population, PopulationsThatCannotRunAreRefused) {
+    const std::vector<double> four = {1, 2, 3, 4};
     const std::vector<double> three = {1, 2, 3};
-    o.new_frequencies = three;
-    refused(o, "at least 4 score points");
-    o = options_for(p, post, 1, 10);
-    o.conversion = std::span(p.conversion).first(3);
-    refused(o, "conversion has 3 scale scores");
+    const std::vector<double> negative = {1, -2, 3, 4};
+    const std::vector<double> not_finite = {1, 2, std::nan(""), 4};
+    const std::vector<double> empty = {0, 0, 0, 0};
+    const std::vector<double> huge = {1e300, 1, 1, 1};
+    const struct {
+        const std::vector<double>& new_form;
+        const std::vector<double>& old_form;
+        const std::vector<double>& conversion;
+        const char* fragment;
+    } rows[] = {
+        {three, four, four, "at least 4 score points; found 3 new-form and 4 old-form"},
+        {four, three, three, "found 4 new-form and 3 old-form"},
+        {four, four, three, "the conversion has 3 scale scores for 4 old-form score points"},
+        {four, four, not_finite, "scale score of old-form raw score 2 is not a finite number"},
+        {negative, four, four, "new-form frequency of raw score 1 is -2"},
+        {four, not_finite, four, "old-form frequency of raw score 2 is nan"},
+        {empty, four, four, "new-form frequencies total 0.000000, which gives no sample size"},
+        {four, huge, four, "old-form frequencies total"},
+    };
+    for (const auto& row : rows) {
+        Population p;
+        const Status s = Population::random_groups(row.new_form, row.old_form, row.conversion, p);
+        EXPECT_EQ(s.code(), Status::Code::invalid_input) << row.fragment;
+        EXPECT_NE(s.diagnostic().find(row.fragment), std::string::npos) << s.diagnostic();
+    }
+    Population p;
+    ASSERT_TRUE(Population::random_groups(four, four, four, p).is_ok());
+    EXPECT_EQ(p.default_new_size(), 10);
+    EXPECT_EQ(p.new_relative()[3], 0.4);
 }
 
 }  // namespace

@@ -59,30 +59,5 @@ TEST(PathNames, RootedNamesAreUsedAsGiven) {
     EXPECT_FALSE(windows_is_rooted("sub\\a.dat"));
 }
 
-TEST(WriteFileAtomically, ReplacesWholeOrLeavesTheEarlierFileAndNothingElse) {
-    TempDir dir;
-    const std::string target = dir.write("out.csv", "earlier\n");
-    std::string reason;
-    EXPECT_FALSE(write_file_atomically(
-        target, [](std::FILE* f) { return std::fputs("half", f) >= 0 && false; }, reason));
-    EXPECT_EQ(read_file(target), "earlier\n");
-    ASSERT_TRUE(write_file_atomically(
-        target, [](std::FILE* f) { return std::fputs("a,b\r\n1,2\n", f) >= 0; }, reason))
-        << reason;
-    EXPECT_EQ(read_file(target), "a,b\r\n1,2\n");  // bytes as written, whatever the platform
-    ASSERT_TRUE(write_file_atomically(
-        dir.file("new.svg"), [](std::FILE* f) { return std::fputs("<svg/>", f) >= 0; }, reason));
-    EXPECT_EQ(read_file(dir.file("new.svg")), "<svg/>");
-    EXPECT_FALSE(write_file_atomically(
-        dir.path(), [](std::FILE*) { return true; }, reason));
-    EXPECT_FALSE(write_file_atomically(
-        dir.file("missing/x.html"), [](std::FILE*) { return true; }, reason));
-    int entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        ++entries;
-    }
-    EXPECT_EQ(entries, 2);
-}
-
 }  // namespace
 }  // namespace eqsim::platform

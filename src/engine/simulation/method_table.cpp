@@ -1,0 +1,123 @@
+#include "engine/simulation/method_table.h"
+
+#include <cmath>
+#include <string>
+
+#include "engine/equating/equipercentile.h"
+#include "engine/equating/linear_equating.h"
+#include "engine/smoothing/loglinear.h"
+#include "engine/smoothing/postsmooth.h"
+
+namespace eqsim {
+
+namespace {
+
+Status failed() {
+    return Status::error(Status::Code::method_failed, "the method cannot equate the samples");
+}
+
+int score_count(std::span<const double> relative) {
+    return static_cast<int>(relative.size());
+}
+
+Status equate_postsmoothed(const SamplePair& s, double parameter, std::span<double> equated) {
+    return postsmooth_equate(s, parameter, kPostsmoothTailCut, equated);
+}
+
+Status equate_presmoothed_entry(const SamplePair& s, double parameter, std::span<double> equated) {
+    const int degree = loglinear_degree(parameter);
+    return equate_presmoothed(s, degree, degree, equated) ? Status::ok() : failed();
+}
+
+Status equate_unsmoothed_entry(const SamplePair& s, double, std::span<double> equated) {
+    return equate_unsmoothed(score_count(s.new_relative), score_count(s.old_relative),
+                             s.new_relative, s.old_relative, equated)
+               ? Status::ok()
+               : failed();
+}
+
+Status equate_linear_entry(const SamplePair& s, double, std::span<double> equated) {
+    return linear_equate(score_count(s.new_relative), score_count(s.old_relative), s.new_relative,
+                         s.old_relative, false, equated)
+               ? Status::ok()
+               : failed();
+}
+
+Status equate_mean_entry(const SamplePair& s, double, std::span<double> equated) {
+    return linear_equate(score_count(s.new_relative), score_count(s.old_relative), s.new_relative,
+                         s.old_relative, true, equated)
+               ? Status::ok()
+               : failed();
+}
+
+constexpr MethodInfo kMethods[] = {
+    {Method::postsmoothing, Design::random_groups, "Post-Smoothing", ParameterRule::smoothing_value,
+     equate_postsmoothed, 110.0},
+    {Method::presmoothing, Design::random_groups, "Pre-Smoothing", ParameterRule::degree,
+     equate_presmoothed_entry, 90.0},
+    {Method::unsmoothed, Design::random_groups, "Unsmoothed equipercentile", ParameterRule::none,
+     equate_unsmoothed_entry, 4.0},
+    {Method::linear, Design::random_groups, "Linear", ParameterRule::none, equate_linear_entry,
+     1.0},
+    {Method::mean, Design::random_groups, "Mean", ParameterRule::none, equate_mean_entry, 1.0},
+};
+
+constexpr Method kMethodCodes[] = {Method::postsmoothing, Method::presmoothing, Method::unsmoothed,
+                                   Method::linear, Method::mean};
+
+}  // namespace
+
+std::span<const MethodInfo> method_table() {
+    return kMethods;
+}
+
+const MethodInfo& method_info(Method method) {
+    return kMethods[static_cast<int>(method) - 1];
+}
+
+std::span<const Method> all_methods() {
+    return kMethodCodes;
+}
+
+std::string_view method_name(Method method) {
+    return method_info(method).name;
+}
+
+ParameterRule parameter_rule(Method method) {
+    return method_info(method).rule;
+}
+
+Design design_of(Method method) {
+    return method_info(method).design;
+}
+
+Status check_parameter(const MethodChoice& choice) {
+    const double p = choice.parameter;
+    if (!std::isfinite(p)) {
+        return Status::error(Status::Code::invalid_input,
+                             "smoothing parameter must be a finite number");
+    }
+    switch (parameter_rule(choice.method)) {
+        case ParameterRule::degree:
+            if (p < 1.0) {
+                return Status::error(Status::Code::invalid_input,
+                                     "pre-smoothing needs a smoothing parameter (the log-linear "
+                                     "degree) of 1.0 or more, not " +
+                                         std::to_string(p));
+            }
+            break;
+        case ParameterRule::smoothing_value:
+            if (p > 1.0) {
+                return Status::error(
+                    Status::Code::invalid_input,
+                    "post-smoothing needs a smoothing parameter of 1.0 or less, not " +
+                        std::to_string(p));
+            }
+            break;
+        case ParameterRule::none:
+            break;
+    }
+    return Status::ok();
+}
+
+}  // namespace eqsim

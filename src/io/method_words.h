@@ -1,0 +1,40 @@
+// The words users type for the equating methods, in control files, study files and the study's
+// tables, and how a word selects a method. The engine knows the methods by their codes and names;
+// this is the one place that knows what people call them.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "engine/engine.h"
+
+namespace eqsim {
+
+struct MethodWords {
+    Method method;
+    std::string_view word;     // the full word: Postsmoothing, Presmoothing, None, ...
+    std::string_view letters;  // the letters that select it, in any case: PO, PR, N, L, M
+};
+
+// Every method's words, in code order.
+std::span<const MethodWords> method_words();
+
+const MethodWords& words_of(Method method);
+
+// The method a word selects by its first letters (PO, PR, N, L, M), in any case, or nullptr
+// when it selects none.
+const MethodWords* method_of_word(std::string_view word);
+
+// The method whose full word is exactly word (as the tables write it), or nullptr.
+const MethodWords* method_of_table_word(std::string_view word);
+
+// True when word, in any case, begins the method's full word or its name ("Post",
+// "Post-smoothing", "n"); false when only its first letters chose the method ("Loglinear" chooses
+// Linear, "Mean-sigma" Mean).
+bool word_begins_method_name(std::string_view word, const MethodWords& words);
+
+// "Postsmoothing, Presmoothing, None, Linear or Mean": the full words, for messages.
+std::string full_word_list();
+
+}  // namespace eqsim
