@@ -1,5 +1,7 @@
 // Per-replication cost of each equating method against the cost of drawing that replication's
-// two samples, on the bundled example's populations and on an 81-point test.
+// two samples, on the bundled example's populations and on an 81-point test. Identity,
+// circle-arc and synthetic equating (weight 0.5) are meant to cost at most Linear's time plus a
+// microsecond.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include "bench_data.h"
 #include "engine/equating/equipercentile.h"
 #include "engine/equating/linear_equating.h"
+#include "engine/equating/small_sample_equating.h"
 #include "engine/sampling/score_sampling.h"
 #include "engine/sampling/uniform_random.h"
 #include "engine/smoothing/loglinear.h"
@@ -140,6 +143,39 @@ void BM_Linear(benchmark::State& state) {
     label(state);
 }
 BENCHMARK(BM_Linear)->Arg(0)->Arg(1);
+
+void BM_Identity(benchmark::State& state) {
+    const Replication r = replication_of(state.range(0));
+    std::vector<double> equated(static_cast<std::size_t>(r.kx));
+    for (auto _ : state) {
+        const bool result = identity_equate(r.kx, r.ky, equated);
+        benchmark::DoNotOptimize(result);
+    }
+    label(state);
+}
+BENCHMARK(BM_Identity)->Arg(0)->Arg(1);
+
+void BM_CircleArc(benchmark::State& state) {
+    const Replication r = replication_of(state.range(0));
+    std::vector<double> equated(static_cast<std::size_t>(r.kx));
+    for (auto _ : state) {
+        const bool result = circle_arc_equate(r.kx, r.ky, r.rx, r.ry, equated);
+        benchmark::DoNotOptimize(result);
+    }
+    label(state);
+}
+BENCHMARK(BM_CircleArc)->Arg(0)->Arg(1);
+
+void BM_Synthetic(benchmark::State& state) {
+    const Replication r = replication_of(state.range(0));
+    std::vector<double> equated(static_cast<std::size_t>(r.kx));
+    for (auto _ : state) {
+        const bool result = synthetic_equate(r.kx, r.ky, r.rx, r.ry, 0.5, equated);
+        benchmark::DoNotOptimize(result);
+    }
+    label(state);
+}
+BENCHMARK(BM_Synthetic)->Arg(0)->Arg(1);
 
 void BM_Mean(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
