@@ -113,14 +113,15 @@ using std::int64_t;
 using std::uint64_t;
 __extension__ typedef unsigned __int128 u128;
 
-constexpr uint64_t kFractionMask = 0x000fffffffffffffu;
-constexpr int kTableBits = tables::kTableBits;
-constexpr int64_t kIndexMask = (int64_t{1} << kTableBits) - 1;
-// The first kTableBits bits of a double's fraction.
-constexpr uint64_t kIndexBitsMask = kFractionMask & ~((uint64_t{1} << (52 - kTableBits)) - 1);
+// The bit patterns the first steps use too (correctly_rounded.h).
+using correctly_rounded_detail::kFractionBits;
+using correctly_rounded_detail::kIndex;
+using correctly_rounded_detail::kIndexBits;
+using correctly_rounded_detail::kIndexFraction;
+using correctly_rounded_detail::kOne;
+using correctly_rounded_detail::kRoundingShift;
 // log's z is a multiple of 2^-kZUnitBits (see the opening comment).
-constexpr int kZUnitBits = 52 + 1 + kTableBits;
-constexpr uint64_t kOneBits = 0x3ff0000000000000u;
+constexpr int kZUnitBits = 52 + 1 + kIndexBits;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 uint64_t bits_of(double x) {
@@ -282,7 +283,7 @@ double make_double(uint64_t m, int e2, bool negative) {
     if (biased >= 2047) {
         return negative ? -kInfinity : kInfinity;
     }
-    return from_bits(sign | (static_cast<uint64_t>(biased) << 52) | (m & kFractionMask));
+    return from_bits(sign | (static_cast<uint64_t>(biased) << 52) | (m & kFractionBits));
 }
 
 // magnitude * 2^(exponent - 256) rounded to the nearest double (ties to even), subnormal
@@ -307,17 +308,16 @@ double round_wide(const Wide& magnitude, int exponent, bool negative) {
 // ---------------------------------------------------------------------------------------------
 // exp
 
-constexpr double kShift = 0x1.8p52;       // adding it rounds a double below 2^51 to an integer
-constexpr double kSplitR = 0x1.8p16;      // ... and this one |r| < 2^-10 to a multiple of 2^-36
+constexpr double kSplitR = 0x1.8p16;  // adding it rounds |r| < 2^-10 to a multiple of 2^-36
 constexpr double kExpOverflow = 709.8;    // above ln(DBL_MAX) + half an ulp's worth: +inf
 constexpr double kExpUnderflow = -745.2;  // below ln(2^-1075): +0
 constexpr double kExpNearZero = 0x1p-54;  // |x| below: e^x rounds to 1
 constexpr double kSplitZ = 0x1.8p17;      // rounds |z| <= 2^-9 to a multiple of 2^-35, 26 bits
 // From here down 2^K would not keep the result normal: the accurate path rounds subnormals.
-constexpr int64_t kExpLowestFastK = int64_t{-1021} << kTableBits;
+constexpr int64_t kExpLowestFastK = int64_t{-1021} << kIndexBits;
 
 void exp_reduce(double x, double& kd, int64_t& k) {
-    kd = (x * tables::kInvStep + kShift) - kShift;
+    kd = (x * tables::kInvStep + kRoundingShift) - kRoundingShift;
     k = static_cast<int64_t>(kd);
 }
 
@@ -333,7 +333,7 @@ double exp_approximation(double x, double kd, int64_t k, double& lo_out) {
     const double rr = r * r;
     const double q = rr * ((0.5 + (1.0 / 6.0) * r) + rr * (1.0 / 24.0 + (1.0 / 120.0) * r));
 
-    const tables::ExpEntry& t = tables::kExp[k & kIndexMask];
+    const tables::ExpEntry& t = tables::kExp[k & kIndex];
     const double t_hi = t.hi;
     const double hi_low = t.hi - t.hi_high;  // exact
     const double p_hi = t.hi_high * r_hi;    // exact: 26 + 27 bits
@@ -364,11 +364,11 @@ struct LogReduction {
 // subnormal argument scaled up by 2^54.
 LogReduction log_reduce(uint64_t bits, int adjust) {
     LogReduction r{};
-    r.index = static_cast<int>((bits >> (52 - kTableBits)) & kIndexMask);
+    r.index = static_cast<int>((bits >> (52 - kIndexBits)) & kIndex);
     r.exponent =
         static_cast<int>(bits >> 52) - 1023 - adjust + (r.index >= tables::kLogUpperStart ? 1 : 0);
-    const double m = from_bits((bits & kFractionMask) | kOneBits);
-    const double m_hi = from_bits((bits & kIndexBitsMask) | kOneBits);
+    const double m = from_bits((bits & kFractionBits) | kOne);
+    const double m_hi = from_bits((bits & kIndexFraction) | kOne);
     const double c = tables::kLog[r.index].c;
     r.z = (m_hi * c - 1.0) + (m - m_hi) * c;
     return r;
@@ -408,7 +408,7 @@ namespace correctly_rounded_detail {
 
 double exp_accurate(double x) {
     const uint64_t b = bits_of(x);
-    const uint64_t m = (b & kFractionMask) | (uint64_t{1} << 52);
+    const uint64_t m = (b & kFractionBits) | (uint64_t{1} << 52);
     const int shift = static_cast<int>((b >> 52) & 0x7ff) - 1075 + 256;  // 150..213 here
     Wide xw{};
     xw.w[shift / 64] = m << (shift % 64);
@@ -436,8 +436,8 @@ double exp_accurate(double x) {
     for (int n = tables::kExpTerms - 1; n >= 0; --n) {
         sum = add(multiply(sum, r), wide_from(tables::kInverseFactorial[n]));
     }
-    const Wide result = multiply(wide_from(tables::kExpWide[k & kIndexMask]), sum);
-    return round_wide(result, static_cast<int>(k >> kTableBits), false);
+    const Wide result = multiply(wide_from(tables::kExpWide[k & kIndex]), sum);
+    return round_wide(result, static_cast<int>(k >> kIndexBits), false);
 }
 
 double log_accurate(double x) {
@@ -479,7 +479,7 @@ double exp_fast_approximation(double x, double& lo) {
     int64_t k = 0;
     exp_reduce(x, kd, k);
     const double hi = exp_approximation(x, kd, k, lo);
-    const double scale = from_bits(static_cast<uint64_t>((k >> kTableBits) + 1023) << 52);
+    const double scale = from_bits(static_cast<uint64_t>((k >> kIndexBits) + 1023) << 52);
     lo *= scale;
     return hi * scale;
 }
@@ -529,7 +529,7 @@ double exp_second(double x) {
     if (low_end != hi + (lo + bound)) {
         return correctly_rounded_detail::exp_accurate(x);
     }
-    return scale_by_power_of_two(low_end, k >> kTableBits);
+    return scale_by_power_of_two(low_end, k >> kIndexBits);
 }
 
 double log_second(double x) {
@@ -552,7 +552,7 @@ double log_second(double x) {
         b = bits_of(x * 0x1p54);
         adjust = 54;
     }
-    if (b == kOneBits) {
+    if (b == kOne) {
         return 0.0;
     }
     double lo = 0.0;

@@ -20,11 +20,6 @@ DVector dvector(int low, int high) noexcept {
     return vector;
 }
 
-void release_dvector(DVector& vector) noexcept {
-    vector.block_.reset();
-    vector.high_ = vector.low_ - 1;
-}
-
 std::string numeric_fatal_error(const char* message) {
     return std::string("Numerical Recipes run-time error...\n") + message +
            "\n...now exiting to system...\n";

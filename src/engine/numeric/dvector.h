@@ -10,7 +10,7 @@
 namespace eqsim {
 
 // Owns one block of doubles addressed by index low..high, with one spare element in front of
-// element low. Released when the vector goes out of scope, or earlier by release_dvector, so no
+// element low. Released when the vector goes out of scope (or is assigned an empty one), so no
 // path can leak it. Moves, never copies.
 class DVector {
   public:
@@ -26,7 +26,6 @@ class DVector {
 
   private:
     friend DVector dvector(int low, int high) noexcept;
-    friend void release_dvector(DVector& vector) noexcept;
 
     std::ptrdiff_t offset(int i) const noexcept {
         return static_cast<std::ptrdiff_t>(i) - low_ + 1;
@@ -43,9 +42,6 @@ inline constexpr const char* kVectorStorageFailure = "allocation failure in dvec
 // A vector valid for indices low..high, every element 0; empty() when the storage cannot be had
 // or when high is more than one below low (a range that describes no block).
 DVector dvector(int low, int high) noexcept;
-
-// Gives the block back now rather than at the end of its scope. The vector is empty afterwards.
-void release_dvector(DVector& vector) noexcept;
 
 // The three-line report that a program writes to standard error before it ends with status 1
 // because the numerical code could not get storage; message is its middle line.

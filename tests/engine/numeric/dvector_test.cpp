@@ -27,7 +27,7 @@ TEST(DVector, EveryIndexOfTheRangeIsUsableAndDistinct) {
     one[7] = 2.5;
     EXPECT_EQ(one[7], 2.5);
 
-    release_dvector(v);
+    v = DVector();
     EXPECT_TRUE(v.empty());
 }
 
