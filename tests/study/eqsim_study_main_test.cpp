@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -251,6 +252,91 @@ TEST(EqsimStudy, InputsThatCannotRunEndBeforeAnyReplication) {
     EXPECT_EQ(run_study({}).status, 2);
     EXPECT_EQ(run_study({"--help"}).status, 0);
     EXPECT_EQ(run_study({"--version"}).out, "eqsim-study " EQSIM_VERSION "\n");
+}
+
+// The merge refuses shards that do not make up the study, each row one way they can fail to, and
+// writes nothing then.
+TEST(EqsimStudy, MergeRefusesShardsThatDoNotMakeTheStudy) {
+    const std::string body = "data DATA\nsizes 40 60\nmethod None\nreplications 3\nseed 5\n";
+    // Replaces the first occurrence of from in the file by to.
+    const auto edit = [](const std::string& path, const std::string& from, const std::string& to) {
+        std::string text = read_file(path);
+        const std::size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << path << ": " << from;
+        text.replace(at, from.size(), to);
+        TempDir::write_file(path, text);
+    };
+    const struct {
+        const char* name;
+        std::function<void(const TempDir&)> damage;
+        const char* diagnostic;
+    } rows[] = {
+        {"StudyFileEdited",
+         [](const TempDir& d) {
+             TempDir::write_file(d.file("s.txt"), read_file(d.file("s.txt")) + "#\n");
+         },
+         "made from another study file"},
+        {"ShardMissing",
+         [](const TempDir& d) { std::filesystem::remove(d.file("s/shard-2-of-2.manifest")); },
+         "shard-2-of-2.manifest: missing; run shard 2/2"},
+        {"ConditionInTwoShards",
+         [&](const TempDir& d) {
+             edit(d.file("s/shard-2-of-2.manifest"), "condition 1 ", "condition 0 ");
+         },
+         "condition 1 appears in two shards"},
+        {"ConditionOfNoStudy",
+         [&](const TempDir& d) {
+             edit(d.file("s/shard-2-of-2.manifest"), "condition 1 ", "condition 7 ");
+         },
+         "condition 8 is not one of this study's"},
+        {"TablesCutShort",
+         [](const TempDir& d) {
+             std::string text = read_file(d.file("s/shard-1-of-2.scores.csv"));
+             text.erase(text.rfind('\n', text.size() - 2) + 1);
+             TempDir::write_file(d.file("s/shard-1-of-2.scores.csv"), text);
+         },
+         "shorter than its manifest says"},
+        {"RowsNotListed",
+         [](const TempDir& d) {
+             const std::string path = d.file("s/shard-1-of-2.histograms.csv");
+             const std::string text = read_file(path);
+             TempDir::write_file(path, text + text.substr(text.rfind('\n', text.size() - 2) + 1));
+         },
+         "rows its manifest does not list"},
+        {"HeaderDiffers",
+         [&](const TempDir& d) {
+             edit(d.file("s/shard-2-of-2.histograms.csv"), "count", "counts");
+         },
+         "shard-2-of-2.histograms.csv:1: the header is not"},
+        {"SeedsDiffer",
+         [&](const TempDir& d) { edit(d.file("s/shard-2-of-2.manifest"), "seed 5", "seed 6"); },
+         "ran with seed 6, another with 5"},
+        {"ShardsOfAnotherRun",
+         [](const TempDir& d) {
+             TempDir::write_file(d.file("s/shard-1-of-3.manifest"),
+                                 read_file(d.file("s/shard-1-of-2.manifest")));
+         },
+         "a shard of"},
+        {"ManifestDamaged",
+         [&](const TempDir& d) {
+             edit(d.file("s/shard-1-of-2.manifest"), "\nstudy ", "\nstudies ");
+         },
+         "shard-1-of-2.manifest:2: line not understood"},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        std::string study = body;
+        study.replace(study.find("DATA"), 4, testing::example_data_path());
+        const std::string path = dir.write("s.txt", study);
+        for (const char* shard : {"1/2", "2/2"}) {
+            ASSERT_EQ(run_study({path, "--shard", shard}).status, 0) << row.name;
+        }
+        row.damage(dir);
+        const RunResult r = run_study({"--merge", path});
+        EXPECT_EQ(r.status, 2) << row.name << "\n" << r.err;
+        EXPECT_NE(r.err.find(row.diagnostic), std::string::npos) << row.name << "\n" << r.err;
+        EXPECT_FALSE(testing::file_exists(dir.file("s/scores.csv"))) << row.name;
+    }
 }
 
 }  // namespace

@@ -199,6 +199,8 @@ TEST(StudyFile, EveryErrorNamesTheFileAndLine) {
         {"seed 2147483647\n", 1, "outside -2147483646 to 2147483646"},
         {"seed -2147483647\n", 1, "outside -2147483646 to 2147483646"},
         {"seed 12.0\n", 1, "seed \"12.0\" is not a whole number"},
+        {"seed +-5\n", 1, "seed \"+-5\" is not a whole number"},
+        {"data a scale +-1 36 1\n", 1, "scale minimum \"+-1\" is not a number"},
         {"seed 1\nseed 1\n", 2, "seed is set already on line 1"},
         {"criterion\n", 1, "criterion takes None, Same or `column K`, found \"\""},
         {"criterion column\n", 1, "found \"column\""},

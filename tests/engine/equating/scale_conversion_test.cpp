@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace eqsim {
@@ -48,6 +49,44 @@ TEST(ConvertToScale, FillsBothArraysForEveryNewFormScore) {
     EXPECT_DOUBLE_EQ(u[1], 13.5);
     EXPECT_DOUBLE_EQ(u[2], 19.9);
     EXPECT_EQ(r, (std::vector<double>{10.0, 14.0, 20.0}));
+}
+
+// The scale's limits at their edges: each row is usable or not by a hair.
+TEST(ScaleIsUsable, LimitsHoldExactlyAtTheirEdges) {
+    const struct {
+        ScaleSpec scale;
+        bool usable;
+    } rows[] = {
+        {{-2147483646.0, -2147483640.0, 1.0}, true},
+        {{-2147483647.0, -2147483640.0, 1.0}, false},  // exactly 2147483647 increments from 0
+        {{2147483640.0, 2147483646.0, 1.0}, true},
+        {{2147483640.0, 2147483647.0, 1.0}, false},
+        {{0.0, 1073741823.0, 0.5}, false},  // too many points, whatever the ends
+        {{1073741800.0, 1073741823.0, 0.5}, true},
+        {{1073741800.0, 1073741823.5, 0.5}, false},  // 2147483647 half increments
+        {{0.0, 32766.0, 1.0}, true},                 // 32767 points
+        {{0.0, 32767.0, 1.0}, false},
+        {{5.0, 5.0, 1.0}, true},
+        {{5.0, 4.999, 1.0}, false},
+        {{1.0, 36.0, 0.0}, false},
+    };
+    for (const auto& row : rows) {
+        std::string problem;
+        EXPECT_EQ(scale_is_usable(row.scale, problem), row.usable)
+            << row.scale.min << " " << row.scale.max << " " << row.scale.increment << ": "
+            << problem;
+    }
+}
+
+// Rounding holds a scale score at an end of the scale when it lies more than half an increment
+// beyond it; exactly half an increment still rounds onto the scale.
+TEST(ShareOutsideScale, HalfAnIncrementOutsideIsStillOnTheScale) {
+    const std::vector<double> frequencies = {1.0, 1.0};
+    const ScaleSpec scale{1.0, 36.0, 1.0};
+    EXPECT_EQ(share_outside_scale(std::vector<double>{0.5, 36.5}, frequencies, scale), 0.0);
+    EXPECT_EQ(share_outside_scale(std::vector<double>{0.4999999, 36.5}, frequencies, scale), 0.5);
+    EXPECT_EQ(share_outside_scale(std::vector<double>{0.5, 36.5000001}, frequencies, scale), 0.5);
+    EXPECT_EQ(share_outside_scale(std::vector<double>{0.5}, std::vector<double>{0.0}, scale), 0.0);
 }
 
 }  // namespace
