@@ -1,6 +1,7 @@
 // Unsmoothed equipercentile equating: each new-form score goes to the old-form score with the
-// same percentile rank. Owns the shared operation used by the unsmoothed method and by log-linear
-// pre-smoothing, including the small uniform mass mixed into distributions with a flat step.
+// same percentile rank. Owns the shared operation used by the unsmoothed method, by log-linear
+// pre-smoothing and by the anchor-test equipercentile methods, including the small uniform mass
+// mixed into distributions with a flat step, and the percentile rank of a real score.
 #pragma once
 
 #include <span>
