@@ -47,7 +47,7 @@ struct AnchorWorkspace {
 
 // Every method writes the equated score e(x) on Y's raw scale for x = 0..KX-1 to the front of
 // equated, and has the same signature so that callers can keep them in one table: the chained
-// methods ignore w1, the linear methods the workspace.
+// methods ignore w1; Tucker, Levine and chained linear ignore the workspace.
 //
 // Every method returns false, writing nothing, when a table does not hold its cells (fewer than
 // one score point, or joint shorter than KX * KV), the groups' anchors differ in length, equated
