@@ -1,14 +1,17 @@
 // Per-replication cost of each equating method against the cost of drawing that replication's
 // two samples, on the bundled example's populations and on an 81-point test. Identity,
 // circle-arc and synthetic equating (weight 0.5) are meant to cost at most Linear's time plus a
-// microsecond.
+// microsecond. The anchor-test methods run on the bundled anchor-test example's tables (37 total
+// and 13 anchor score points).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "bench_data.h"
+#include "engine/equating/anchor_equating.h"
 #include "engine/equating/equipercentile.h"
 #include "engine/equating/linear_equating.h"
 #include "engine/equating/small_sample_equating.h"
@@ -16,6 +19,7 @@
 #include "engine/sampling/uniform_random.h"
 #include "engine/smoothing/loglinear.h"
 #include "engine/smoothing/postsmooth.h"
+#include "io/anchor_table.h"
 
 namespace {
 
@@ -187,5 +191,78 @@ void BM_Mean(benchmark::State& state) {
     label(state);
 }
 BENCHMARK(BM_Mean)->Arg(0)->Arg(1);
+
+// The bundled anchor-test example's two tables as relative frequencies.
+struct AnchorExample {
+    std::vector<double> new_joint;
+    std::vector<double> old_joint;
+    AnchorPair pair() const {
+        return {{new_joint, 37, 13}, {old_joint, 37, 13}, AnchorKind::internal};
+    }
+};
+
+std::vector<double> anchor_shares(const char* file) {
+    std::vector<double> counts;
+    std::string diagnostic;
+    if (!read_anchor_table(std::string(EQSIM_SOURCE_DIR) + "/examples/" + file,
+                           {36, 12, AnchorKind::internal}, counts, diagnostic)) {
+        return {};
+    }
+    double total = 0.0;
+    for (const double c : counts) {
+        total += c;
+    }
+    for (double& c : counts) {
+        c /= total;
+    }
+    return counts;
+}
+
+void anchor_method(benchmark::State& state, AnchorEquateFunction equate) {
+    const AnchorExample example{anchor_shares("kbneat_new.tab"), anchor_shares("kbneat_old.tab")};
+    if (example.new_joint.empty() || example.old_joint.empty()) {
+        state.SkipWithError("cannot read the anchor-test example");
+        return;
+    }
+    const AnchorPair pair = example.pair();
+    AnchorWorkspace work;
+    std::vector<double> equated(37);
+    for (auto _ : state) {
+        const bool result = equate(pair, 0.5, work, equated);
+        benchmark::DoNotOptimize(result);
+        benchmark::DoNotOptimize(equated.data());
+    }
+    state.SetLabel("37 x 13 points");
+}
+
+void BM_Tucker(benchmark::State& state) {
+    anchor_method(state, tucker_equate);
+}
+BENCHMARK(BM_Tucker);
+
+void BM_LevineObserved(benchmark::State& state) {
+    anchor_method(state, levine_observed_equate);
+}
+BENCHMARK(BM_LevineObserved);
+
+void BM_ChainedLinear(benchmark::State& state) {
+    anchor_method(state, chained_linear_equate);
+}
+BENCHMARK(BM_ChainedLinear);
+
+void BM_FrequencyEstimation(benchmark::State& state) {
+    anchor_method(state, frequency_estimation_equate);
+}
+BENCHMARK(BM_FrequencyEstimation);
+
+void BM_BraunHolland(benchmark::State& state) {
+    anchor_method(state, braun_holland_equate);
+}
+BENCHMARK(BM_BraunHolland);
+
+void BM_ChainedEquipercentile(benchmark::State& state) {
+    anchor_method(state, chained_equipercentile_equate);
+}
+BENCHMARK(BM_ChainedEquipercentile);
 
 }  // namespace

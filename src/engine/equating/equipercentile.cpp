@@ -3,6 +3,7 @@
 #include "engine/numeric/storage.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -122,16 +123,38 @@ void invert_percentile_ranks(int kx, int ky, double score_min, double score_incr
     if (ky < 1) {
         return;
     }
-    const double w = score_increment;
     for (int i = 0; i < kx; ++i) {
-        const double rank = percentile_rank(i, new_cum);
-        const int j = first_score_above(ky, old_cum, rank);
-        const double lower = j > 0 ? old_cum[j - 1] : 0.0;
-        const double upper = old_cum[j];
-        const double width = upper - lower;
-        const double fraction = width == 0.0 ? 0.0 : (rank - lower) / width;
-        equated[i] = fraction * w + ((j * w + score_min) - 0.5 * w);
+        equated[i] =
+            score_of_rank(ky, score_min, score_increment, old_cum, percentile_rank(i, new_cum));
     }
+}
+
+double score_of_rank(int ky, double score_min, double score_increment,
+                     std::span<const double> old_cum, double rank) {
+    const double w = score_increment;
+    const int j = first_score_above(ky, old_cum, rank);
+    const double lower = j > 0 ? old_cum[j - 1] : 0.0;
+    const double upper = old_cum[j];
+    const double width = upper - lower;
+    const double fraction = width == 0.0 ? 0.0 : (rank - lower) / width;
+    return fraction * w + ((j * w + score_min) - 0.5 * w);
+}
+
+double percentile_rank_of(int k, std::span<const double> cum, double score) {
+    if (score <= -0.5) {
+        return 0.0;
+    }
+    if (score >= k - 0.5) {
+        return 1.0;
+    }
+    if (std::isnan(score)) {
+        return score;
+    }
+    // The score whose interval holds it; a score halfway between two belongs to the upper one.
+    // Rounding of score + 0.5 just below k - 0.5 can reach k, which the interval of k - 1 takes.
+    const int s = std::min(static_cast<int>(std::floor(score + 0.5)), k - 1);
+    const double lower = s > 0 ? cum[s - 1] : 0.0;
+    return lower + (score - (s - 0.5)) * (cum[s] - lower);
 }
 
 }  // namespace eqsim

@@ -1,6 +1,7 @@
 // Unsmoothed equipercentile equating: each new-form score goes to the old-form score with the
-// same percentile rank. Owns the shared operation used by the unsmoothed method and by log-linear
-// pre-smoothing, including the small uniform mass mixed into distributions with a flat step.
+// same percentile rank. Owns the shared operation used by the unsmoothed method, by log-linear
+// pre-smoothing and by the anchor-test equipercentile methods, including the small uniform mass
+// mixed into distributions with a flat step, and the percentile rank of a real score.
 #pragma once
 
 #include <span>
@@ -35,5 +36,17 @@ void cumulate_with_uniform(int k, double mass, std::span<double> dist);
 void invert_percentile_ranks(int kx, int ky, double score_min, double score_increment,
                              std::span<const double> new_cum, std::span<const double> old_cum,
                              std::span<double> equated);
+
+// The old-form score whose percentile rank is rank (a proportion): within the interval of the
+// smallest score whose cumulative value exceeds the rank (the last score when none does), at the
+// rank's place in that score's probability. ky >= 1.
+double score_of_rank(int ky, double score_min, double score_increment,
+                     std::span<const double> old_cum, double rank);
+
+// The percentile rank (a proportion) of a real score on a form with raw scores 0..k-1, each
+// score's probability spread uniformly over its unit interval [s - 0.5, s + 0.5): 0 at and below
+// -0.5, 1 at and above k - 0.5, and at a whole score s the rank invert_percentile_ranks uses.
+// A NaN score gives NaN. k >= 1.
+double percentile_rank_of(int k, std::span<const double> cum, double score);
 
 }  // namespace eqsim

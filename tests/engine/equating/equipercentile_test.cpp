@@ -149,6 +149,26 @@ TEST(EquipercentileInversion, BoundsAndTies) {
     EXPECT_EQ(equated[1], (0.214 + 0.5 * (0.642 - 0.214)) - 0.5);
 }
 
+TEST(EquipercentileInversion, RanksOfRealScoresAreContinuousAndInvertible) {
+    const std::vector<double> cum{0.214, 0.642, 1.0};
+    for (int i = 0; i < 3; ++i) {
+        const double rank = percentile_rank_of(3, cum, i);
+        EXPECT_EQ(rank, (i > 0 ? cum[i - 1] : 0.0) + 0.5 * (cum[i] - (i > 0 ? cum[i - 1] : 0.0)));
+        EXPECT_NEAR(score_of_rank(3, 0.0, 1.0, cum, rank), i, 1e-15);
+        // Each interval's ends meet its neighbours'.
+        EXPECT_NEAR(percentile_rank_of(3, cum, i + 0.5), cum[i], 1e-15);
+        EXPECT_NEAR(percentile_rank_of(3, cum, std::nextafter(i + 0.5, 0.0)), cum[i], 1e-15);
+    }
+    EXPECT_EQ(percentile_rank_of(3, cum, -0.5), 0.0);
+    EXPECT_EQ(percentile_rank_of(3, cum, 7.0), 1.0);
+    // Just below the top the sum with 0.5 rounds up to k; the top score's interval takes it.
+    const std::vector<double> one{1.0};
+    const double below_top = std::nextafter(0.5, 0.0);
+    ASSERT_EQ(below_top + 0.5, 1.0);
+    EXPECT_NEAR(percentile_rank_of(1, one, below_top), 1.0, 1e-15);
+    EXPECT_TRUE(std::isnan(percentile_rank_of(1, one, std::nan(""))));
+}
+
 TEST(EquipercentileInversion, StaysInsideTablesWithNaN) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::vector<double> equated(3);
