@@ -129,6 +129,37 @@ double root_mean_mcse(double first, double sum, double squares, double n) {
     return std::sqrt(variance / (n - 1.0)) / (2.0 * std::sqrt(mean));
 }
 
+// One replication's values of one quantity: adds d = value - shift and its square, cube and
+// fourth power to s1..s4, and returns Q = sum_x w (value - c)^2 and U = sum_x (value - c)^2,
+// summed in raw-score order. One pass over contiguous arrays; the arrays never overlap, which
+// __restrict tells the compiler so that it keeps the sums' loads and stores out of each other's
+// way (otherwise it gives up on the checks for six arrays).
+struct Squares {
+    double weighted;
+    double unweighted;
+};
+
+Squares add_values(std::size_t k, const double* __restrict values, const double* __restrict shift,
+                   const double* __restrict criterion, const double* __restrict weights,
+                   double* __restrict s1, double* __restrict s2, double* __restrict s3,
+                   double* __restrict s4) {
+    double weighted = 0.0;
+    double unweighted = 0.0;
+    for (std::size_t x = 0; x < k; ++x) {
+        const double d = values[x] - shift[x];
+        const double d2 = d * d;
+        s1[x] += d;
+        s2[x] += d2;
+        s3[x] += d2 * d;
+        s4[x] += d2 * d2;
+        const double y = values[x] - criterion[x];
+        const double y2 = y * y;
+        weighted += weights[x] * y2;
+        unweighted += y2;
+    }
+    return {weighted, unweighted};
+}
+
 }  // namespace
 
 Status MonteCarloAccumulator::reset(const MonteCarloSetup& setup) {
@@ -225,10 +256,9 @@ void MonteCarloAccumulator::reset_quantity(Quantity& q, std::span<const double> 
     const auto k = static_cast<std::size_t>(k_);
     q.criterion.assign(criterion.begin(), criterion.end());
     q.shift.assign(k, 0.0);
+    q.running.assign(4 * k, 0.0);
     q.batch_sums.assign(k * static_cast<std::size_t>(batches_), 0.0);
     q.batch_squares.assign(k * static_cast<std::size_t>(batches_), 0.0);
-    q.cubes.assign(k, 0.0);
-    q.fourths.assign(k, 0.0);
     q.first_weighted = 0.0;
     q.first_unweighted = 0.0;
     q.weighted_sum = 0.0;
@@ -246,10 +276,6 @@ void MonteCarloAccumulator::add_replication(std::span<const double> equated,
         ++completed_;
         return;
     }
-    if (completed_ == next_batch_start_) {
-        ++batch_;
-        next_batch_start_ = batch_start(batch_ + 1, batches_, replications_);
-    }
     add_quantity(quantities_[0], equated);
     add_quantity(quantities_[1], unrounded);
     add_quantity(quantities_[2], rounded);
@@ -257,60 +283,37 @@ void MonteCarloAccumulator::add_replication(std::span<const double> equated,
         add_decisions(rounded_slots);
     }
     ++completed_;
+    if (completed_ == next_batch_start_) {
+        for (Quantity& q : quantities_) {
+            close_batch(q);
+        }
+        ++batch_;
+        next_batch_start_ = batch_start(batch_ + 1, batches_, replications_);
+    }
+}
+
+void MonteCarloAccumulator::close_batch(Quantity& q) {
+    const auto k = static_cast<std::size_t>(k_);
+    const std::size_t at = static_cast<std::size_t>(batch_) * k;
+    std::copy(q.running.begin(), q.running.begin() + k, q.batch_sums.begin() + at);
+    std::copy(q.running.begin() + k, q.running.begin() + 2 * k, q.batch_squares.begin() + at);
+    std::fill(q.running.begin(), q.running.begin() + 2 * k, 0.0);
 }
 
 void MonteCarloAccumulator::add_quantity(Quantity& q, std::span<const double> values) {
-    const int k = k_;
-    const double* v = values.data();
+    const auto k = static_cast<std::size_t>(k_);
     if (completed_ == 0) {
-        std::copy(v, v + k, q.shift.begin());
+        std::copy(values.begin(), values.begin() + k_, q.shift.begin());
     }
-    const std::size_t at = static_cast<std::size_t>(batch_) * static_cast<std::size_t>(k);
-    const double* shift = q.shift.data();
-    double* s1 = q.batch_sums.data() + at;
-    double* s2 = q.batch_squares.data() + at;
-    double* s3 = q.cubes.data();
-    double* s4 = q.fourths.data();
-    for (int x = 0; x < k; ++x) {
-        const double d = v[x] - shift[x];
-        const double d2 = d * d;
-        s1[x] += d;
-        s2[x] += d2;
-        s3[x] += d2 * d;
-        s4[x] += d2 * d2;
-    }
-
-    // Q = sum_x w (value - criterion)^2 and U = sum_x (value - criterion)^2 in four interleaved
-    // partial sums (score x goes to partial sum x mod 4), added in a fixed order at the end: a
-    // single running sum would be a chain of dependent additions, and the order stays the same
-    // on every machine.
-    const double* c = q.criterion.data();
-    const double* w = weights_.data();
-    double qw[4] = {0.0, 0.0, 0.0, 0.0};
-    double qu[4] = {0.0, 0.0, 0.0, 0.0};
-    int x = 0;
-    for (; x + 4 <= k; x += 4) {
-        for (int j = 0; j < 4; ++j) {
-            const double y = v[x + j] - c[x + j];
-            const double y2 = y * y;
-            qw[j] += w[x + j] * y2;
-            qu[j] += y2;
-        }
-    }
-    for (int j = 0; x < k; ++x, ++j) {
-        const double y = v[x] - c[x];
-        const double y2 = y * y;
-        qw[j] += w[x] * y2;
-        qu[j] += y2;
-    }
-    const double weighted = (qw[0] + qw[1]) + (qw[2] + qw[3]);
-    const double unweighted = (qu[0] + qu[1]) + (qu[2] + qu[3]);
+    double* sums = q.running.data();
+    const Squares squares = add_values(k, values.data(), q.shift.data(), q.criterion.data(),
+                                       weights_.data(), sums, sums + k, sums + 2 * k, sums + 3 * k);
     if (completed_ == 0) {
-        q.first_weighted = weighted;
-        q.first_unweighted = unweighted;
+        q.first_weighted = squares.weighted;
+        q.first_unweighted = squares.unweighted;
     }
-    const double dw = weighted - q.first_weighted;
-    const double du = unweighted - q.first_unweighted;
+    const double dw = squares.weighted - q.first_weighted;
+    const double du = squares.unweighted - q.first_unweighted;
     q.weighted_sum += dw;
     q.weighted_squares += dw * dw;
     q.unweighted_sum += du;
@@ -387,8 +390,8 @@ bool MonteCarloAccumulator::finish_quantity(const Quantity& q,
     }
     const double sums_of_q[4] = {q.weighted_sum, q.weighted_squares, q.unweighted_sum,
                                  q.unweighted_squares};
-    if (!all_finite(sums) || !all_finite(squares) || !all_finite(q.cubes) ||
-        !all_finite(q.fourths) || !all_finite(sums_of_q) || !std::isfinite(q.first_weighted) ||
+    if (!all_finite(sums) || !all_finite(squares) || !all_finite(q.running) ||
+        !all_finite(sums_of_q) || !std::isfinite(q.first_weighted) ||
         !std::isfinite(q.first_unweighted)) {
         return false;
     }
@@ -406,8 +409,8 @@ bool MonteCarloAccumulator::finish_quantity(const Quantity& q,
     std::vector<double> offsets(k);
     for (std::size_t x = 0; x < k; ++x) {
         offsets[x] = q.shift[x] - q.criterion[x];
-        const ScoreMcse s =
-            score_mcse(sums[x], squares[x], q.cubes[x], q.fourths[x], offsets[x], n);
+        const ScoreMcse s = score_mcse(sums[x], squares[x], q.running[2 * k + x],
+                                       q.running[3 * k + x], offsets[x], n);
         e.mean[x] = s.mean;
         e.se[x] = s.se;
         e.rmse[x] = s.rmse;

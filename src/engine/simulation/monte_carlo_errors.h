@@ -132,12 +132,12 @@ class MonteCarloAccumulator {
     struct Quantity {
         std::vector<double> criterion;
         std::vector<double> shift;  // the first replication's values
-        // Per batch b, K sums each at b * K: of d = value - shift and of d^2.
+        // Four blocks of K sums: of d = value - shift and of d^2 over the current batch, of d^3
+        // and d^4 over all replications.
+        std::vector<double> running;
+        // Per finished batch b, K sums each at b * K: of d and of d^2.
         std::vector<double> batch_sums;
         std::vector<double> batch_squares;
-        // Over all replications: of d^3 and d^4.
-        std::vector<double> cubes;
-        std::vector<double> fourths;
         // Per replication Q = sum_x w (value - criterion)^2 and U = sum_x (value - criterion)^2:
         // their first values, and the sums of their deviations from them and of those squared.
         double first_weighted = 0.0;
@@ -150,6 +150,7 @@ class MonteCarloAccumulator {
 
     void reset_quantity(Quantity& q, std::span<const double> criterion);
     void add_quantity(Quantity& q, std::span<const double> values);
+    void close_batch(Quantity& q);
     bool finish_quantity(const Quantity& q, std::optional<QuantityErrors>& out) const;
     void add_decisions(std::span<const std::int32_t> slots);
     void finish_decisions(std::vector<CutDecision>& out) const;
