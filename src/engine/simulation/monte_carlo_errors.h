@@ -13,8 +13,8 @@
 // of the values themselves: a score that never changes (identity equating has no sampling error)
 // sums exact zeros and so gets exactly 0 for every spread and MCSE, and the shift, a draw from
 // the same distribution, keeps the cancellation in the third and fourth moments small. Unlike a
-// Welford or Pebay update, a shifted sum needs no division per value, vectorises, and batches
-// combine by plain addition.
+// Welford or Pebay update, a shifted sum needs no division per value, no value's update waits for
+// the previous replication's mean, and batches combine by plain addition.
 //
 //     MonteCarloAccumulator errors;
 //     MonteCarloSetup setup;  // weights, criteria, R, cuts ...
@@ -161,8 +161,8 @@ class MonteCarloAccumulator {
     std::vector<double> weights_;
     Quantity quantities_[3];
 
-    // Batches: the current one, the replication count at which the next one starts, and how
-    // many there are. Batch b holds replications floor(b R / B) to floor((b + 1) R / B) - 1.
+    // Batches: how many, the current one, and the count of completed replications at which it
+    // closes. Batch b holds replications floor(b R / B) to floor((b + 1) R / B) - 1 (from 0).
     int batches_ = 0;
     int batch_ = 0;
     std::int32_t next_batch_start_ = 0;
