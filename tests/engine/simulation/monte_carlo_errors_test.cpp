@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,49 +85,35 @@ void expect_close(double actual, double expected, double relative, const std::st
 //               math.sqrt(q / (n * (n - 1))) / (2 * math.sqrt(mse)))
 TEST(MonteCarloErrors, PerScoreFormulasOnHandMadeReplications) {
     const double third = 0.1 + 0.2;  // 0.30000000000000004, against a criterion of 0.3
+    const double far = 1000.1;
+    // MCSEs of the mean, se and rmse; none with one replication.
+    using Expected = std::optional<std::array<double, 3>>;
     const struct {
         const char* name;
         std::vector<double> values;
         double criterion;
-        bool defined;
-        double mean, se, rmse;
+        Expected expected;
         double relative;
     } rows[] = {
-        {"one replication: nothing to estimate from", {5.0}, 4.0, false, 0, 0, 0, 0},
-        {"two replications", {1.0, 3.0}, 0.0, true, 1.0, 0.25, 0.89442719099991586, 1e-15},
-        {"constant, with a bias: exact zeros",
-         {third, third, third, third, third, third},
-         0.3,
-         true,
-         0.0,
-         0.0,
-         0.0,
-         0},
+        {"one replication: nothing to estimate from", {5.0}, 4.0, std::nullopt, 0},
+        {"two replications", {1, 3}, 0.0, {{1.0, 0.25, 0.89442719099991586}}, 1e-15},
+        {"constant, with a bias: exact zeros", {third, third, third, third}, 0.3, {{0, 0, 0}}, 0},
         // The normal-theory se / sqrt(2 (R - 1)) would give 0.0707 for the se's MCSE.
         {"skewed and discrete",
          {0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
          0.0,
-         true,
-         0.10000000000000001,
-         0.11560709320798618,
-         0.15811388300841897,
+         {{0.10000000000000001, 0.11560709320798618, 0.15811388300841897}},
          1e-14},
         // The same shape, with the rare value first (the shift) and far from 0.
         {"skewed, rare value first, far from 0",
-         {1001.1, 1000.1, 1000.1, 1000.1, 1000.1, 1000.1, 1000.1, 1000.1, 1000.1, 1000.1},
-         1000.1,
-         true,
-         0.10000000000000001,
-         0.11560709320798618,
-         0.15811388300841897,
+         {far + 1, far, far, far, far, far, far, far, far, far},
+         far,
+         {{0.10000000000000001, 0.11560709320798618, 0.15811388300841897}},
          1e-11},
         {"four spread values",
          {1, 2, 4, 9},
          3.0,
-         true,
-         1.7795130420052185,
-         0.74608352414458268,
-         1.3161089837634483,
+         {{1.7795130420052185, 0.74608352414458268, 1.3161089837634483}},
          1e-14},
     };
     for (const auto& row : rows) {
@@ -142,16 +129,17 @@ TEST(MonteCarloErrors, PerScoreFormulasOnHandMadeReplications) {
         const MonteCarloErrors e = run(t, reps);
         for (int q = 0; q < 3; ++q) {
             const std::optional<QuantityErrors>& errors = quantity_of(e, q);
-            ASSERT_EQ(errors.has_value(), row.defined) << row.name;
-            if (!row.defined) {
+            ASSERT_EQ(errors.has_value(), row.expected.has_value()) << row.name;
+            if (!row.expected) {
                 continue;
             }
-            expect_close(errors->mean[0], row.mean, row.relative, row.name);
-            expect_close(errors->se[0], row.se, row.relative, row.name);
-            expect_close(errors->rmse[0], row.rmse, row.relative, row.name);
+            const auto [mean, se, rmse] = *row.expected;
+            expect_close(errors->mean[0], mean, row.relative, row.name);
+            expect_close(errors->se[0], se, row.relative, row.name);
+            expect_close(errors->rmse[0], rmse, row.relative, row.name);
             // With one score of weight 1 the summary's mean squared error is the score's.
-            expect_close(errors->rmse_w, row.rmse, 1e-11, row.name);
-            expect_close(errors->rmse_u, row.rmse, 1e-11, row.name);
+            expect_close(errors->rmse_w, rmse, 1e-11, row.name);
+            expect_close(errors->rmse_u, rmse, 1e-11, row.name);
         }
     }
 }
