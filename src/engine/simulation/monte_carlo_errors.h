@@ -122,7 +122,7 @@ class MonteCarloAccumulator {
 
     std::int32_t completed() const { return completed_; }
 
-    // The MCSEs and decisions after all R replications. False (result unspecified) when fewer
+    // The MCSEs and decisions after all R replications. False (result not to be used) when fewer
     // or more than R replications were added or the sums overflowed (deviations beyond about
     // 1e75, whose fourth powers are not finite).
     bool finish(MonteCarloErrors& result) const;
