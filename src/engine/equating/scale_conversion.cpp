@@ -116,4 +116,15 @@ double round_to_scale(double value, double minimum, double maximum, double incre
     return increment * static_cast<double>(static_cast<std::int32_t>(q));
 }
 
+int scale_point_index(double rounded_score, const ScaleSpec& scale, int scale_points) {
+    const double slot = std::trunc((rounded_score - scale.min) / scale.increment + 0.5);
+    if (!(slot >= 0.0)) {
+        return 0;
+    }
+    if (slot > static_cast<double>(scale_points - 1)) {
+        return scale_points - 1;
+    }
+    return static_cast<int>(slot);
+}
+
 }  // namespace eqsim

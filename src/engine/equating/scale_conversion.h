@@ -44,4 +44,10 @@ void interpolate_conversion(int n, int k, std::span<const double> values,
 // beyond them.
 double round_to_scale(double value, double minimum, double maximum, double increment);
 
+// The index of a rounded scale score among the scale's scale_points points, from 0 at the
+// minimum: trunc((rounded_score - min) / increment + 0.5). Scales whose ends are not multiples of
+// the increment can round just past them; such a score (and one that is not a number) is held at
+// the nearest end, so the index is always 0 to scale_points - 1.
+int scale_point_index(double rounded_score, const ScaleSpec& scale, int scale_points);
+
 }  // namespace eqsim

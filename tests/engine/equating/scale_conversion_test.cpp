@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,27 @@ TEST(ShareOutsideScale, HalfAnIncrementOutsideIsStillOnTheScale) {
     EXPECT_EQ(share_outside_scale(std::vector<double>{0.4999999, 36.5}, frequencies, scale), 0.5);
     EXPECT_EQ(share_outside_scale(std::vector<double>{0.5, 36.5000001}, frequencies, scale), 0.5);
     EXPECT_EQ(share_outside_scale(std::vector<double>{0.5}, std::vector<double>{0.0}, scale), 0.0);
+}
+
+// The histogram's column and the decisions' scale point of a rounded score: its position on the
+// grid from the minimum, held at the ends.
+TEST(ScalePointIndex, CountsIncrementsFromTheMinimumAndHoldsAtTheEnds) {
+    const struct {
+        double rounded;
+        ScaleSpec scale;
+        int points;
+        int index;
+    } rows[] = {
+        {1.0, {1.0, 36.0, 1.0}, 36, 0},   {36.0, {1.0, 36.0, 1.0}, 36, 35},
+        {4.0, {1.0, 199.0, 2.0}, 100, 2},  // off the grid: (4 - 1) / 2 + 0.5 = 2
+        {10.0, {0.0, 9.8, 1.0}, 11, 10},   // rounded past a maximum that is off the grid
+        {11.0, {0.0, 9.8, 1.0}, 11, 10},   // beyond the last point
+        {-3.0, {-2.0, 2.0, 0.5}, 9, 0},    // below the first
+        {0.5, {-2.0, 2.0, 0.5}, 9, 5},    {std::nan(""), {1.0, 36.0, 1.0}, 36, 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(scale_point_index(row.rounded, row.scale, row.points), row.index) << row.rounded;
+    }
 }
 
 }  // namespace
