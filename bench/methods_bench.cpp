@@ -41,14 +41,13 @@ bench::Populations populations(std::int64_t which) {
 std::vector<double> sample_of(UniformRandom& random, const std::vector<double>& population,
                               double size) {
     std::vector<double> cumulative = population;
-    const int k = static_cast<int>(population.size());
     std::vector<std::int32_t> lookup(11);
-    build_sampling_table(k, 10.0, cumulative, lookup);
+    build_sampling_table(10.0, cumulative, lookup);
     RawSamplingTable table;
-    build_raw_sampling_table(k, cumulative, table);
+    build_raw_sampling_table(cumulative, table);
     std::vector<std::int32_t> counts(population.size());
     const auto n = static_cast<std::int32_t>(size + 0.5);
-    draw_score_counts_raw(random, n, k, table, counts);
+    draw_score_counts_raw(random, n, table, counts);
     std::vector<double> sample(population.size());
     for (std::size_t j = 0; j < sample.size(); ++j) {
         sample[j] = static_cast<double>(counts[j]) / static_cast<double>(n);
@@ -78,15 +77,13 @@ void BM_ReplicationSampling(benchmark::State& state) {
     const bench::Populations pop = populations(state.range(0));
     std::vector<double> new_cumulative = pop.new_form;
     std::vector<double> old_cumulative = pop.old_form;
-    const int kx = static_cast<int>(new_cumulative.size());
-    const int ky = static_cast<int>(old_cumulative.size());
     std::vector<std::int32_t> lookup(11);
-    build_sampling_table(kx, 10.0, new_cumulative, lookup);
-    build_sampling_table(ky, 10.0, old_cumulative, lookup);
+    build_sampling_table(10.0, new_cumulative, lookup);
+    build_sampling_table(10.0, old_cumulative, lookup);
     RawSamplingTable new_table;
     RawSamplingTable old_table;
-    build_raw_sampling_table(kx, new_cumulative, new_table);
-    build_raw_sampling_table(ky, old_cumulative, old_table);
+    build_raw_sampling_table(new_cumulative, new_table);
+    build_raw_sampling_table(old_cumulative, old_table);
     std::vector<std::int32_t> new_counts(new_cumulative.size());
     std::vector<std::int32_t> old_counts(old_cumulative.size());
     const auto nx = static_cast<std::int32_t>(pop.new_size + 0.5);
@@ -94,8 +91,8 @@ void BM_ReplicationSampling(benchmark::State& state) {
     UniformRandom random;
     seed_uniform(random, 12345);
     for (auto _ : state) {
-        draw_score_counts_raw(random, nx, kx, new_table, new_counts);
-        draw_score_counts_raw(random, ny, ky, old_table, old_counts);
+        draw_score_counts_raw(random, nx, new_table, new_counts);
+        draw_score_counts_raw(random, ny, old_table, old_counts);
         benchmark::DoNotOptimize(new_counts.data());
         benchmark::DoNotOptimize(old_counts.data());
     }
@@ -130,7 +127,7 @@ void BM_Unsmoothed(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
     std::vector<double> equated(static_cast<std::size_t>(r.kx));
     for (auto _ : state) {
-        const bool result = equate_unsmoothed(r.kx, r.ky, r.rx, r.ry, equated);
+        const bool result = equate_unsmoothed(r.rx, r.ry, equated);
         benchmark::DoNotOptimize(result);
     }
     label(state);
@@ -141,7 +138,7 @@ void BM_Linear(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
     std::vector<double> equated(static_cast<std::size_t>(r.kx));
     for (auto _ : state) {
-        const bool result = linear_equate(r.kx, r.ky, r.rx, r.ry, false, equated);
+        const bool result = linear_equate(r.rx, r.ry, false, equated);
         benchmark::DoNotOptimize(result);
     }
     label(state);
@@ -163,7 +160,7 @@ void BM_CircleArc(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
     std::vector<double> equated(static_cast<std::size_t>(r.kx));
     for (auto _ : state) {
-        const bool result = circle_arc_equate(r.kx, r.ky, r.rx, r.ry, equated);
+        const bool result = circle_arc_equate(r.rx, r.ry, equated);
         benchmark::DoNotOptimize(result);
     }
     label(state);
@@ -174,7 +171,7 @@ void BM_Synthetic(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
     std::vector<double> equated(static_cast<std::size_t>(r.kx));
     for (auto _ : state) {
-        const bool result = synthetic_equate(r.kx, r.ky, r.rx, r.ry, 0.5, equated);
+        const bool result = synthetic_equate(r.rx, r.ry, 0.5, equated);
         benchmark::DoNotOptimize(result);
     }
     label(state);
@@ -185,7 +182,7 @@ void BM_Mean(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
     std::vector<double> equated(static_cast<std::size_t>(r.kx));
     for (auto _ : state) {
-        const bool result = linear_equate(r.kx, r.ky, r.rx, r.ry, true, equated);
+        const bool result = linear_equate(r.rx, r.ry, true, equated);
         benchmark::DoNotOptimize(result);
     }
     label(state);

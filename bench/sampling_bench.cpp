@@ -30,14 +30,13 @@ void BM_DrawScoreCounts(benchmark::State& state) {
     const double scale = static_cast<double>(state.range(0));
     const bench::Populations pop = bench::example_populations();
     std::vector<double> cumulative = pop.new_form;
-    const int k = static_cast<int>(cumulative.size());
     std::vector<std::int32_t> lookup(static_cast<std::size_t>(scale) + 1);
-    build_sampling_table(k, scale, cumulative, lookup);
+    build_sampling_table(scale, cumulative, lookup);
     std::vector<std::int32_t> counts(cumulative.size());
     UniformRandom random;
     seed_uniform(random, 12345);
     for (auto _ : state) {
-        draw_score_counts(random, 4329, k, scale, cumulative, lookup, counts);
+        draw_score_counts(random, 4329, scale, cumulative, lookup, counts);
         benchmark::DoNotOptimize(counts.data());
     }
     state.SetItemsProcessed(state.iterations() * 4329);
@@ -51,16 +50,15 @@ namespace {
 void BM_DriverSampling(benchmark::State& state) {
     const bench::Populations pop = bench::example_populations();
     std::vector<double> cumulative = pop.new_form;
-    const int k = static_cast<int>(cumulative.size());
     std::vector<std::int32_t> lookup(11);
-    build_sampling_table(k, 10.0, cumulative, lookup);
+    build_sampling_table(10.0, cumulative, lookup);
     RawSamplingTable table;
-    build_raw_sampling_table(k, cumulative, table);
+    build_raw_sampling_table(cumulative, table);
     std::vector<std::int32_t> counts(cumulative.size());
     UniformRandom random;
     seed_uniform(random, 12345);
     for (auto _ : state) {
-        draw_score_counts_raw(random, 4329, k, table, counts);
+        draw_score_counts_raw(random, 4329, table, counts);
         benchmark::DoNotOptimize(counts.data());
     }
     state.SetItemsProcessed(state.iterations() * 4329);

@@ -11,7 +11,7 @@
 #include "engine/equating/scale_conversion.h"
 #include "engine/sampling/score_sampling.h"
 #include "engine/sampling/uniform_random.h"
-#include "engine/simulation/methods.h"
+#include "engine/simulation/method_table.h"
 #include "engine/simulation/monte_carlo_errors.h"
 
 namespace {
@@ -37,14 +37,12 @@ struct Workload {
 Equated equate_and_convert(const SamplePair& samples, const bench::Populations& pop,
                            const ScaleSpec& scale, int scale_points) {
     const auto kx = samples.new_relative.size();
-    const auto ky = samples.old_relative.size();
     Equated e;
     e.equated.assign(kx, 0.0);
     e.unrounded.assign(kx, 0.0);
     e.rounded.assign(kx, 0.0);
     method_info(Method::unsmoothed).equate(samples, 0.0, e.equated);
-    convert_to_scale(static_cast<int>(kx), static_cast<int>(ky), scale, e.equated, pop.conversion,
-                     e.unrounded, e.rounded);
+    convert_to_scale(scale, e.equated, pop.conversion, e.unrounded, e.rounded);
     for (const double r : e.rounded) {
         e.slots.push_back(scale_point_index(r, scale, scale_points));
     }
@@ -63,15 +61,13 @@ Workload workload() {
 
     std::vector<double> new_cumulative = pop.new_form;
     std::vector<double> old_cumulative = pop.old_form;
-    const int kx = static_cast<int>(new_cumulative.size());
-    const int ky = static_cast<int>(old_cumulative.size());
     std::vector<std::int32_t> lookup(11);
-    build_sampling_table(kx, 10.0, new_cumulative, lookup);
-    build_sampling_table(ky, 10.0, old_cumulative, lookup);
+    build_sampling_table(10.0, new_cumulative, lookup);
+    build_sampling_table(10.0, old_cumulative, lookup);
     RawSamplingTable new_table;
     RawSamplingTable old_table;
-    build_raw_sampling_table(kx, new_cumulative, new_table);
-    build_raw_sampling_table(ky, old_cumulative, old_table);
+    build_raw_sampling_table(new_cumulative, new_table);
+    build_raw_sampling_table(old_cumulative, old_table);
     std::vector<std::int32_t> new_counts(new_cumulative.size());
     std::vector<std::int32_t> old_counts(old_cumulative.size());
     std::vector<double> new_sample(new_counts.size());
@@ -81,8 +77,8 @@ Workload workload() {
     UniformRandom random;
     seed_uniform(random, 12345);
     for (int r = 0; r < 64; ++r) {
-        draw_score_counts_raw(random, nx, kx, new_table, new_counts);
-        draw_score_counts_raw(random, ny, ky, old_table, old_counts);
+        draw_score_counts_raw(random, nx, new_table, new_counts);
+        draw_score_counts_raw(random, ny, old_table, old_counts);
         for (std::size_t j = 0; j < new_counts.size(); ++j) {
             new_sample[j] = static_cast<double>(new_counts[j]) / nx;
         }

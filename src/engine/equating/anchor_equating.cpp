@@ -322,9 +322,7 @@ bool frequency_estimation_equate(const AnchorPair& pair, double w1, AnchorWorksp
     if (!synthetic_in_workspace(pair, w1, work, s)) {
         return false;
     }
-    const int kx = pair.new_group.total_points;
-    equipercentile_equate(kx, pair.old_group.total_points, 0.0, 1.0, s.new_dist, s.old_dist,
-                          kUniformMass, s.result);
+    equipercentile_equate(0.0, 1.0, s.new_dist, s.old_dist, kUniformMass, s.result);
     if (!all_finite(s.result)) {
         return false;
     }
@@ -343,8 +341,8 @@ bool braun_holland_equate(const AnchorPair& pair, double w1, AnchorWorkspace& wo
     }
     Moments mx;
     Moments my;
-    compute_moments(pair.new_group.total_points - 1, s.new_dist, mx);
-    compute_moments(pair.old_group.total_points - 1, s.old_dist, my);
+    compute_moments(s.new_dist, mx);
+    compute_moments(s.old_dist, my);
     if (mx.sd == 0.0) {
         return false;
     }
@@ -375,14 +373,13 @@ bool chained_equipercentile_equate(const AnchorPair& pair, double, AnchorWorkspa
     anchor_score_marginal(pair.old_group, old_anchor);
     total_score_marginal(pair.old_group, old_total);
     // In P: x to the anchor score e_V(x) with the same percentile rank.
-    equipercentile_equate(kx, kv, 0.0, 1.0, new_total, new_anchor, kUniformMass, result);
+    equipercentile_equate(0.0, 1.0, new_total, new_anchor, kUniformMass, result);
     // In Q: e_V(x)'s percentile rank under h_Q, continuized as the unsmoothed method continuizes,
     // to the Y score with that rank.
-    prepare_cumulative(kv, old_anchor, kUniformMass);
-    prepare_cumulative(ky, old_total, kUniformMass);
-    for (int x = 0; x < kx; ++x) {
-        const double rank = percentile_rank_of(kv, old_anchor, result[x]);
-        result[x] = score_of_rank(ky, 0.0, 1.0, old_total, rank);
+    prepare_cumulative(old_anchor, kUniformMass);
+    prepare_cumulative(old_total, kUniformMass);
+    for (double& score : result) {
+        score = score_of_rank(0.0, 1.0, old_total, percentile_rank_of(old_anchor, score));
     }
     if (!all_finite(result)) {
         return false;

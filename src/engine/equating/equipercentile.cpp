@@ -69,41 +69,43 @@ double percentile_rank(int i, std::span<const double> new_cum) {
 
 }  // namespace
 
-bool equate_unsmoothed(int kx, int ky, std::span<const double> new_dist,
-                       std::span<const double> old_dist, std::span<double> equated) {
-    if (!holds(new_dist, kx) || !holds(old_dist, ky) ||
-        equated.size() < static_cast<std::size_t>(kx)) {
+bool equate_unsmoothed(std::span<const double> new_dist, std::span<const double> old_dist,
+                       std::span<double> equated) {
+    const std::size_t kx = new_dist.size();
+    const std::size_t ky = old_dist.size();
+    if (kx < 1 || ky < 1 || equated.size() < kx) {
         return false;
     }
     return with_storage([&] {
-        const std::size_t width = static_cast<std::size_t>(std::max(kx, ky));
-        std::vector<double> block(2 * width);
-        const std::span<double> new_copy(block.data(), width);
-        const std::span<double> old_copy(block.data() + width, width);
-        std::copy_n(new_dist.begin(), kx, new_copy.begin());
-        std::copy_n(old_dist.begin(), ky, old_copy.begin());
-        equipercentile_equate(kx, ky, 0.0, 1.0, new_copy, old_copy, kUniformMass, equated);
+        std::vector<double> block(kx + ky);
+        const std::span<double> new_copy(block.data(), kx);
+        const std::span<double> old_copy(block.data() + kx, ky);
+        std::copy(new_dist.begin(), new_dist.end(), new_copy.begin());
+        std::copy(old_dist.begin(), old_dist.end(), old_copy.begin());
+        equipercentile_equate(0.0, 1.0, new_copy, old_copy, kUniformMass, equated);
         return true;
     });
 }
 
-void equipercentile_equate(int kx, int ky, double score_min, double score_increment,
-                           std::span<double> new_freq, std::span<double> old_freq,
-                           double uniform_mass, std::span<double> equated) {
-    prepare_cumulative(kx, new_freq, uniform_mass);
-    prepare_cumulative(ky, old_freq, uniform_mass);
-    invert_percentile_ranks(kx, ky, score_min, score_increment, new_freq, old_freq, equated);
+void equipercentile_equate(double score_min, double score_increment, std::span<double> new_freq,
+                           std::span<double> old_freq, double uniform_mass,
+                           std::span<double> equated) {
+    prepare_cumulative(new_freq, uniform_mass);
+    prepare_cumulative(old_freq, uniform_mass);
+    invert_percentile_ranks(score_min, score_increment, new_freq, old_freq, equated);
 }
 
-void prepare_cumulative(int k, std::span<double> freq, double uniform_mass) {
+void prepare_cumulative(std::span<double> freq, double uniform_mass) {
+    const int k = static_cast<int>(freq.size());
     if (k < 1) {
         return;
     }
     normalise(k, freq);
-    cumulate_with_uniform(k, mass_to_use(k, freq, uniform_mass), freq);
+    cumulate_with_uniform(mass_to_use(k, freq, uniform_mass), freq);
 }
 
-void cumulate_with_uniform(int k, double mass, std::span<double> dist) {
+void cumulate_with_uniform(double mass, std::span<double> dist) {
+    const int k = static_cast<int>(dist.size());
     if (k < 1) {
         return;
     }
@@ -117,20 +119,21 @@ void cumulate_with_uniform(int k, double mass, std::span<double> dist) {
     dist[k - 1] = 1.0;
 }
 
-void invert_percentile_ranks(int kx, int ky, double score_min, double score_increment,
+void invert_percentile_ranks(double score_min, double score_increment,
                              std::span<const double> new_cum, std::span<const double> old_cum,
                              std::span<double> equated) {
-    if (ky < 1) {
+    if (old_cum.empty()) {
         return;
     }
-    for (int i = 0; i < kx; ++i) {
-        equated[i] =
-            score_of_rank(ky, score_min, score_increment, old_cum, percentile_rank(i, new_cum));
+    for (std::size_t i = 0; i < new_cum.size(); ++i) {
+        equated[i] = score_of_rank(score_min, score_increment, old_cum,
+                                   percentile_rank(static_cast<int>(i), new_cum));
     }
 }
 
-double score_of_rank(int ky, double score_min, double score_increment,
-                     std::span<const double> old_cum, double rank) {
+double score_of_rank(double score_min, double score_increment, std::span<const double> old_cum,
+                     double rank) {
+    const int ky = static_cast<int>(old_cum.size());
     const double w = score_increment;
     const int j = first_score_above(ky, old_cum, rank);
     const double lower = j > 0 ? old_cum[j - 1] : 0.0;
@@ -140,7 +143,8 @@ double score_of_rank(int ky, double score_min, double score_increment,
     return fraction * w + ((j * w + score_min) - 0.5 * w);
 }
 
-double percentile_rank_of(int k, std::span<const double> cum, double score) {
+double percentile_rank_of(std::span<const double> cum, double score) {
+    const int k = static_cast<int>(cum.size());
     if (score <= -0.5) {
         return 0.0;
     }

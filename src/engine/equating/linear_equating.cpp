@@ -4,7 +4,8 @@
 
 namespace eqsim {
 
-void compute_moments(int max_score, std::span<const double> p, Moments& result) {
+void compute_moments(std::span<const double> p, Moments& result) {
+    const int max_score = static_cast<int>(p.size()) - 1;
     double mean = 0.0;
     for (int i = 1; i <= max_score; ++i) {
         mean += static_cast<double>(i) * p[i];
@@ -18,12 +19,13 @@ void compute_moments(int max_score, std::span<const double> p, Moments& result) 
     result.sd = std::sqrt(variance);
 }
 
-bool linear_equate(int kx, int ky, std::span<const double> new_dist,
-                   std::span<const double> old_dist, bool mean_only, std::span<double> equated) {
+bool linear_equate(std::span<const double> new_dist, std::span<const double> old_dist,
+                   bool mean_only, std::span<double> equated) {
+    const int kx = static_cast<int>(new_dist.size());
     Moments mx;
     Moments my;
-    compute_moments(kx - 1, new_dist, mx);
-    compute_moments(ky - 1, old_dist, my);
+    compute_moments(new_dist, mx);
+    compute_moments(old_dist, my);
     double slope = 1.0;
     if (!mean_only) {
         // A sample with every examinee on one score has no spread to match.

@@ -11,12 +11,12 @@ struct Moments {
     double sd = 0.0;
 };
 
-// Mean and population standard deviation of distribution p over raw scores 0..max_score.
-void compute_moments(int max_score, std::span<const double> p, Moments& result);
+// Mean and population standard deviation of distribution p over raw scores 0..K-1.
+void compute_moments(std::span<const double> p, Moments& result);
 
 // Linear equating, or mean equating when mean_only. False when linear equating meets a new-form
 // standard deviation of 0 (nothing is then written).
-bool linear_equate(int kx, int ky, std::span<const double> new_dist,
-                   std::span<const double> old_dist, bool mean_only, std::span<double> equated);
+bool linear_equate(std::span<const double> new_dist, std::span<const double> old_dist,
+                   bool mean_only, std::span<double> equated);
 
 }  // namespace eqsim

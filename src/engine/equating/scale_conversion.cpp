@@ -50,12 +50,12 @@ double share_outside_scale(std::span<const double> conversion, std::span<const d
     return total > 0.0 ? outside / total : 0.0;
 }
 
-void convert_to_scale(int kx, int ky, const ScaleSpec& spec, std::span<const double> equated,
+void convert_to_scale(const ScaleSpec& spec, std::span<const double> equated,
                       std::span<const double> conversion, std::span<double> unrounded,
                       std::span<double> rounded) {
-    interpolate_conversion(kx, ky, equated, conversion, 0.0, static_cast<double>(ky - 1), 1.0,
-                           unrounded);
-    for (int i = 0; i < kx; ++i) {
+    const int ky = static_cast<int>(conversion.size());
+    interpolate_conversion(equated, conversion, 0.0, static_cast<double>(ky - 1), 1.0, unrounded);
+    for (std::size_t i = 0; i < equated.size(); ++i) {
         rounded[i] = round_to_scale(unrounded[i], spec.min, spec.max, spec.increment);
     }
 }
@@ -77,11 +77,11 @@ int interval_index(double x, double low, double step, int k) {
 
 }  // namespace
 
-void interpolate_conversion(int n, int k, std::span<const double> values,
-                            std::span<const double> table, double low, double high, double step,
-                            std::span<double> out) {
+void interpolate_conversion(std::span<const double> values, std::span<const double> table,
+                            double low, double high, double step, std::span<double> out) {
+    const int k = static_cast<int>(table.size());
     const double below_high = high - step;
-    for (int i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
         const double x = values[i];
         double slope;
         double intercept;

@@ -31,14 +31,14 @@ bool scale_is_usable(const ScaleSpec& scale, std::string& problem);
 double share_outside_scale(std::span<const double> conversion, std::span<const double> frequencies,
                            const ScaleSpec& scale);
 
-void convert_to_scale(int kx, int ky, const ScaleSpec& spec, std::span<const double> equated,
+void convert_to_scale(const ScaleSpec& spec, std::span<const double> equated,
                       std::span<const double> conversion, std::span<double> unrounded,
                       std::span<double> rounded);
 
-// Reads n values off a table of k entries whose raw-score grid runs from low to high by step.
-void interpolate_conversion(int n, int k, std::span<const double> values,
-                            std::span<const double> table, double low, double high, double step,
-                            std::span<double> out);
+// Reads values off a table (at least two entries) whose raw-score grid runs from low to high by
+// step, writing one value of out for each of values.
+void interpolate_conversion(std::span<const double> values, std::span<const double> table,
+                            double low, double high, double step, std::span<double> out);
 
 // Rounds to the multiples of increment (counted from 0), returning the bounds for values at or
 // beyond them.

@@ -9,12 +9,10 @@ namespace eqsim {
 
 namespace {
 
-// Both forms need two score points for a line through their ends, and the spans must hold them.
-bool forms_fit(int kx, int ky, std::size_t new_size, std::size_t old_size,
-               std::span<double> equated) {
-    return kx >= 2 && ky >= 2 && new_size >= static_cast<std::size_t>(kx) &&
-           old_size >= static_cast<std::size_t>(ky) &&
-           equated.size() >= static_cast<std::size_t>(kx);
+// Both forms need two score points for a line through their ends, and equated must hold the new
+// form's scores.
+bool forms_fit(std::size_t kx, std::size_t ky, std::span<double> equated) {
+    return kx >= 2 && ky >= 2 && equated.size() >= kx;
 }
 
 // The identity line at a new-form score x: y_min + (y_max - y_min) (x - x_min) / (x_max - x_min)
@@ -35,7 +33,8 @@ void write_identity(int kx, int ky, std::span<double> equated) {
 }  // namespace
 
 bool identity_equate(int kx, int ky, std::span<double> equated) {
-    if (!forms_fit(kx, ky, static_cast<std::size_t>(kx), static_cast<std::size_t>(ky), equated)) {
+    if (kx < 0 || ky < 0 ||
+        !forms_fit(static_cast<std::size_t>(kx), static_cast<std::size_t>(ky), equated)) {
         return false;
     }
     write_identity(kx, ky, equated);
@@ -58,15 +57,17 @@ bool identity_equate(int kx, int ky, std::span<double> equated) {
 //   g(x) = 2 d n(x) / (c + sqrt(c^2 + 4 d^2 n(x))),
 // a sum of terms of one sign that tends to d n(x) / q as d goes to 0 and never takes the root of
 // a negative number. g(mu_X) = d: the arc passes through the middle point.
-bool circle_arc_equate(int kx, int ky, std::span<const double> new_dist,
-                       std::span<const double> old_dist, std::span<double> equated) {
-    if (!forms_fit(kx, ky, new_dist.size(), old_dist.size(), equated)) {
+bool circle_arc_equate(std::span<const double> new_dist, std::span<const double> old_dist,
+                       std::span<double> equated) {
+    if (!forms_fit(new_dist.size(), old_dist.size(), equated)) {
         return false;
     }
+    const int kx = static_cast<int>(new_dist.size());
+    const int ky = static_cast<int>(old_dist.size());
     Moments mx;
     Moments my;
-    compute_moments(kx - 1, new_dist, mx);
-    compute_moments(ky - 1, old_dist, my);
+    compute_moments(new_dist, mx);
+    compute_moments(old_dist, my);
     const double hi_x = static_cast<double>(kx - 1);
     const double hi_y = static_cast<double>(ky - 1);
     // On forms of equal length l(x) is x itself: samples with equal means give d = 0 exactly.
@@ -100,17 +101,19 @@ bool circle_arc_equate(int kx, int ky, std::span<const double> new_dist,
     return true;
 }
 
-bool synthetic_equate(int kx, int ky, std::span<const double> new_dist,
-                      std::span<const double> old_dist, double weight, std::span<double> equated) {
+bool synthetic_equate(std::span<const double> new_dist, std::span<const double> old_dist,
+                      double weight, std::span<double> equated) {
     if (!(weight >= 0.0 && weight <= 1.0) ||
-        !forms_fit(kx, ky, new_dist.size(), old_dist.size(), equated)) {
+        !forms_fit(new_dist.size(), old_dist.size(), equated)) {
         return false;
     }
+    const int kx = static_cast<int>(new_dist.size());
+    const int ky = static_cast<int>(old_dist.size());
     if (weight == 0.0) {
         write_identity(kx, ky, equated);
         return true;
     }
-    if (!linear_equate(kx, ky, new_dist, old_dist, false, equated)) {
+    if (!linear_equate(new_dist, old_dist, false, equated)) {
         return false;
     }
     const double hi_x = static_cast<double>(kx - 1);

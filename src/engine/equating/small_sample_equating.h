@@ -28,15 +28,15 @@ bool identity_equate(int kx, int ky, std::span<double> equated);
 // point lies outside the semicircle over the identity line (its distance d from the line has
 // d^2 > (Kx-1 - mu_X) mu_X), or the new sample's mean mu_X is not strictly between 0 and Kx-1
 // while d is not 0. False as well when a form has fewer than two score points or a span is short.
-bool circle_arc_equate(int kx, int ky, std::span<const double> new_dist,
-                       std::span<const double> old_dist, std::span<double> equated);
+bool circle_arc_equate(std::span<const double> new_dist, std::span<const double> old_dist,
+                       std::span<double> equated);
 
 // Synthetic linking with weight w in [0, 1]: equated[x] = w linear(x) + (1 - w) identity(x), where
 // linear is linear_equate of the same samples. w = 1 gives linear equating's scores exactly and
 // w = 0 the identity's, without linear equating (so a sample without spread does not fail it).
 // False when linear equating fails (for w > 0), when w is not in [0, 1], or under the identity's
 // conditions.
-bool synthetic_equate(int kx, int ky, std::span<const double> new_dist,
-                      std::span<const double> old_dist, double weight, std::span<double> equated);
+bool synthetic_equate(std::span<const double> new_dist, std::span<const double> old_dist,
+                      double weight, std::span<double> equated);
 
 }  // namespace eqsim

@@ -1,9 +1,8 @@
 // Working storage that may run out: the one place where the library turns an exhausted heap into
-// a failure its callers can test, and the check that an array holds the values its count names.
+// a failure its callers can test.
 #pragma once
 
 #include <new>
-#include <span>
 #include <stdexcept>
 
 namespace eqsim {
@@ -19,11 +18,6 @@ bool with_storage(Work&& work) noexcept {
     } catch (const std::length_error&) {
         return false;
     }
-}
-
-// True when values holds at least count entries and count is at least 1.
-inline bool holds(std::span<const double> values, int count) {
-    return count >= 1 && values.size() >= static_cast<std::size_t>(count);
 }
 
 }  // namespace eqsim

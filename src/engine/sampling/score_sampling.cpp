@@ -6,8 +6,9 @@
 
 namespace eqsim {
 
-void build_sampling_table(int k, double lookup_scale, std::span<double> distribution,
+void build_sampling_table(double lookup_scale, std::span<double> distribution,
                           std::span<std::int32_t> lookup) {
+    const int k = static_cast<int>(distribution.size());
     const int slots = static_cast<int>(lookup_scale);
     double sum = 0.0;
     int next_slot = 0;
@@ -27,12 +28,10 @@ void build_sampling_table(int k, double lookup_scale, std::span<double> distribu
     }
 }
 
-void draw_score_counts(UniformRandom& random, std::int32_t n, int k, double lookup_scale,
+void draw_score_counts(UniformRandom& random, std::int32_t n, double lookup_scale,
                        std::span<const double> cumulative, std::span<const std::int32_t> lookup,
                        std::span<std::int32_t> counts) {
-    for (int j = 0; j < k; ++j) {
-        counts[j] = 0;
-    }
+    std::fill(counts.begin(), counts.end(), 0);
     UniformRandom generator = random;
     for (std::int32_t drawn = 0; drawn < n; ++drawn) {
         const double u = static_cast<double>(draw_uniform_raw(generator)) / kDeviateDivisor;
@@ -84,7 +83,8 @@ int score_of_raw(std::uint32_t raw, int k, const std::vector<std::uint32_t>& thr
 
 }  // namespace
 
-void build_raw_sampling_table(int k, std::span<const double> cumulative, RawSamplingTable& table) {
+void build_raw_sampling_table(std::span<const double> cumulative, RawSamplingTable& table) {
+    const int k = static_cast<int>(cumulative.size());
     table.thresholds.resize(static_cast<std::size_t>(k));
     for (int j = 0; j < k; ++j) {
         table.thresholds[static_cast<std::size_t>(j)] = raw_threshold(cumulative[j]);
@@ -99,11 +99,9 @@ void build_raw_sampling_table(int k, std::span<const double> cumulative, RawSamp
     }
 }
 
-void draw_score_counts_raw(UniformRandom& random, std::int32_t n, int k,
-                           const RawSamplingTable& table, std::span<std::int32_t> counts) {
-    for (int j = 0; j < k; ++j) {
-        counts[j] = 0;
-    }
+void draw_score_counts_raw(UniformRandom& random, std::int32_t n, const RawSamplingTable& table,
+                           std::span<std::int32_t> counts) {
+    std::fill(counts.begin(), counts.end(), 0);
     const std::uint32_t* thresholds = table.thresholds.data();
     const std::int32_t* start = table.start.data();
     UniformRandom generator = random;

@@ -13,11 +13,11 @@ namespace eqsim {
 // Turns distribution (k relative frequencies) into its cumulative table in place, the last entry
 // forced to 1.0, and fills lookup (trunc(lookup_scale) + 1 slots) with the smallest score whose
 // scaled cumulative value reaches each slot.
-void build_sampling_table(int k, double lookup_scale, std::span<double> distribution,
+void build_sampling_table(double lookup_scale, std::span<double> distribution,
                           std::span<std::int32_t> lookup);
 
 // Draws n scores with random and leaves in counts[j] how many of them equal j.
-void draw_score_counts(UniformRandom& random, std::int32_t n, int k, double lookup_scale,
+void draw_score_counts(UniformRandom& random, std::int32_t n, double lookup_scale,
                        std::span<const double> cumulative, std::span<const std::int32_t> lookup,
                        std::span<std::int32_t> counts);
 
@@ -33,10 +33,10 @@ struct RawSamplingTable {
 };
 
 // Builds the raw-value table of a cumulative table made by build_sampling_table.
-void build_raw_sampling_table(int k, std::span<const double> cumulative, RawSamplingTable& table);
+void build_raw_sampling_table(std::span<const double> cumulative, RawSamplingTable& table);
 
 // Draws n scores as draw_score_counts does, leaving the same counts.
-void draw_score_counts_raw(UniformRandom& random, std::int32_t n, int k,
-                           const RawSamplingTable& table, std::span<std::int32_t> counts);
+void draw_score_counts_raw(UniformRandom& random, std::int32_t n, const RawSamplingTable& table,
+                           std::span<std::int32_t> counts);
 
 }  // namespace eqsim

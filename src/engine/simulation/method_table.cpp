@@ -16,10 +16,6 @@ Status failed() {
     return Status::error(Status::Code::method_failed, "the method cannot equate the samples");
 }
 
-int score_count(std::span<const double> relative) {
-    return static_cast<int>(relative.size());
-}
-
 Status equate_postsmoothed(const SamplePair& s, double parameter, std::span<double> equated) {
     return postsmooth_equate(s, parameter, kPostsmoothTailCut, equated);
 }
@@ -30,24 +26,15 @@ Status equate_presmoothed_entry(const SamplePair& s, double parameter, std::span
 }
 
 Status equate_unsmoothed_entry(const SamplePair& s, double, std::span<double> equated) {
-    return equate_unsmoothed(score_count(s.new_relative), score_count(s.old_relative),
-                             s.new_relative, s.old_relative, equated)
-               ? Status::ok()
-               : failed();
+    return equate_unsmoothed(s.new_relative, s.old_relative, equated) ? Status::ok() : failed();
 }
 
 Status equate_linear_entry(const SamplePair& s, double, std::span<double> equated) {
-    return linear_equate(score_count(s.new_relative), score_count(s.old_relative), s.new_relative,
-                         s.old_relative, false, equated)
-               ? Status::ok()
-               : failed();
+    return linear_equate(s.new_relative, s.old_relative, false, equated) ? Status::ok() : failed();
 }
 
 Status equate_mean_entry(const SamplePair& s, double, std::span<double> equated) {
-    return linear_equate(score_count(s.new_relative), score_count(s.old_relative), s.new_relative,
-                         s.old_relative, true, equated)
-               ? Status::ok()
-               : failed();
+    return linear_equate(s.new_relative, s.old_relative, true, equated) ? Status::ok() : failed();
 }
 
 constexpr MethodInfo kMethods[] = {

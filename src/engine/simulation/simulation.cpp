@@ -32,17 +32,17 @@ struct FormSampler {
         counts.assign(relative.size(), 0);
         sample.assign(relative.size(), 0.0);
         // The cumulative values do not depend on the lookup's scale.
-        build_sampling_table(k, sampling.lookup_scale, cumulative, lookup);
+        build_sampling_table(sampling.lookup_scale, cumulative, lookup);
         if (sampling.raw_thresholds) {
-            build_raw_sampling_table(k, cumulative, raw_table);
+            build_raw_sampling_table(cumulative, raw_table);
         }
     }
 
     void draw(UniformRandom& random, const SamplingChoice& sampling) {
         if (sampling.raw_thresholds) {
-            draw_score_counts_raw(random, size, k, raw_table, counts);
+            draw_score_counts_raw(random, size, raw_table, counts);
         } else {
-            draw_score_counts(random, size, k, sampling.lookup_scale, cumulative, lookup, counts);
+            draw_score_counts(random, size, sampling.lookup_scale, cumulative, lookup, counts);
         }
         const double n = static_cast<double>(size);
         for (int j = 0; j < k; ++j) {
@@ -97,7 +97,6 @@ class MethodRun {
     Status add_replication(std::int32_t r, const SamplePair& samples, const ScaleSpec& scale,
                            std::span<const double> conversion) {
         const int kx = static_cast<int>(samples.new_relative.size());
-        const int ky = static_cast<int>(samples.old_relative.size());
         std::vector<double>& equated = values_[Quantity::raw];
         const Status status = info_.equate(samples, choice_.parameter, equated);
         if (!status.is_ok()) {
@@ -116,7 +115,7 @@ class MethodRun {
                                                 "number for raw score " +
                                                     std::to_string(k)));
         }
-        convert_to_scale(kx, ky, scale, equated, conversion, values_[Quantity::scale],
+        convert_to_scale(scale, equated, conversion, values_[Quantity::scale],
                          values_[Quantity::rounded]);
         // Conversion values near the largest double can overflow along the way; such a scale
         // score has no meaning and no place in the histogram.

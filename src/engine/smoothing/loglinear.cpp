@@ -165,7 +165,7 @@ bool run_newton_iterations(LogLinearFit& fit, LogLinearOutcome& outcome) {
         response[i] = y == 0.0 ? cr_log(kHalfExaminee) : cr_log(y);
         weights[i] = response[i] > kLogFloor ? cr_exp(response[i]) : 0.0;
     }
-    if (!solve_weighted_least_squares(k, p, design, response, weights, fit.coefficients)) {
+    if (!solve_weighted_least_squares(design, response, weights, fit.coefficients)) {
         return false;
     }
     update_fit(fit, response);
@@ -185,7 +185,7 @@ bool run_newton_iterations(LogLinearFit& fit, LogLinearOutcome& outcome) {
             }
             weights[i] = m;
         }
-        if (!solve_weighted_least_squares(k, p, design, response, weights, fit.coefficients)) {
+        if (!solve_weighted_least_squares(design, response, weights, fit.coefficients)) {
             return false;
         }
         update_fit(fit, response);
@@ -247,31 +247,35 @@ bool equate_presmoothed(const SamplePair& samples, int qx, int qy, std::span<dou
         for (int i = 0; i < kx; ++i) {
             observed[i] = nx * rx[i];
         }
-        if (!fit_loglinear(kx, degree_x, scores, observed, fitted_x, coefficients, outcome)) {
+        if (!fit_loglinear(degree_x, scores, observed.first(rx.size()), fitted_x, coefficients,
+                           outcome)) {
             return false;
         }
         for (int i = 0; i < ky; ++i) {
             observed[i] = ny * ry[i];
         }
-        if (!fit_loglinear(ky, degree_y, scores, observed, fitted_y, coefficients, outcome)) {
+        if (!fit_loglinear(degree_y, scores, observed.first(ry.size()), fitted_y, coefficients,
+                           outcome)) {
             return false;
         }
         // Non-converged fits are equated as they stand; only a missing fit is a failure.
-        equipercentile_equate(kx, ky, 0.0, 1.0, fitted_x, fitted_y, kUniformMass, equated);
+        equipercentile_equate(0.0, 1.0, fitted_x.first(rx.size()), fitted_y.first(ry.size()),
+                              kUniformMass, equated);
         return true;
     });
 }
 
-bool fit_loglinear(int k, int q, std::span<const double> scores, std::span<const double> observed,
+bool fit_loglinear(int q, std::span<const double> scores, std::span<const double> observed,
                    std::span<double> fitted, std::span<double> coefficients,
                    LogLinearOutcome& outcome) {
     outcome = LogLinearOutcome{};
-    if (!holds(observed, k) || fitted.size() < size_of(k) || q < 1 ||
+    const int k = static_cast<int>(observed.size());
+    if (k < 1 || scores.size() < observed.size() || fitted.size() < observed.size() || q < 1 ||
         coefficients.size() < size_of(q) + 1) {
         return false;
     }
     std::unique_ptr<BasisColumns> basis;
-    if (!build_orthonormal_basis(q, k, scores, basis)) {
+    if (!build_orthonormal_basis(q, scores.first(observed.size()), basis)) {
         return false;
     }
     if (q >= k - 1) {
@@ -305,10 +309,11 @@ bool iterate_loglinear(LogLinearFit& fit, LogLinearOutcome& outcome) {
     return with_storage([&] { return run_newton_iterations(fit, outcome); });
 }
 
-bool build_orthonormal_basis(int q, int n, std::span<const double> scores,
+bool build_orthonormal_basis(int q, std::span<const double> scores,
                              std::unique_ptr<BasisColumns>& columns_out) {
     columns_out.reset();
-    if (q < 1 || !holds(scores, n)) {
+    const int n = static_cast<int>(scores.size());
+    if (q < 1 || n < 1) {
         return false;
     }
     return with_storage([&] {
@@ -326,9 +331,11 @@ bool build_orthonormal_basis(int q, int n, std::span<const double> scores,
     });
 }
 
-bool solve_weighted_least_squares(int n, int p, std::span<const std::span<const double>> design,
+bool solve_weighted_least_squares(std::span<const std::span<const double>> design,
                                   std::span<const double> response, std::span<const double> weights,
                                   std::span<double> coefficients) {
+    const int n = static_cast<int>(response.size());
+    const int p = static_cast<int>(design.size());
     return with_storage([&] {
         std::vector<double> block(size_of(p) * size_of(p));
         std::vector<std::span<double>> rows(size_of(p));
@@ -345,15 +352,16 @@ bool solve_weighted_least_squares(int n, int p, std::span<const std::span<const 
                 rows[j][i] = dot(scratch, design[i], n);
             }
         }
-        if (int failed_row = 0; !cholesky_factor(rows, p, failed_row)) {
+        if (int failed_row = 0; !cholesky_factor(rows, failed_row)) {
             return false;
         }
-        cholesky_solve(rows, p, coefficients);
+        cholesky_solve(rows, coefficients);
         return true;
     });
 }
 
-bool cholesky_factor(std::span<const std::span<double>> rows, int p, int& failed_row) {
+bool cholesky_factor(std::span<const std::span<double>> rows, int& failed_row) {
+    const int p = static_cast<int>(rows.size());
     for (int i = 0; i < p; ++i) {
         const std::span<double> row = rows[i];
         for (int j = 0; j < i; ++j) {
@@ -369,7 +377,8 @@ bool cholesky_factor(std::span<const std::span<double>> rows, int p, int& failed
     return true;
 }
 
-void cholesky_solve(std::span<const std::span<double>> rows, int p, std::span<double> b) {
+void cholesky_solve(std::span<const std::span<double>> rows, std::span<double> b) {
+    const int p = static_cast<int>(rows.size());
     for (int i = 0; i < p; ++i) {
         b[i] = (b[i] - dot(rows[i], b, i)) / rows[i][i];
     }

@@ -32,10 +32,10 @@ struct LogLinearOutcome {
     double deviance = 0.0;   // G-squared of the fitted frequencies
 };
 
-// Fits a degree-q log-linear model to the first k observed frequencies over the given score
-// points, writing the fitted frequencies. False when storage runs out or the fit stops before it
-// has produced any fitted frequencies; otherwise outcome says how it ended.
-bool fit_loglinear(int k, int q, std::span<const double> scores, std::span<const double> observed,
+// Fits a degree-q log-linear model to the K observed frequencies over the first K of the given
+// score points, writing K fitted frequencies. False when storage runs out or the fit stops before
+// it has produced any fitted frequencies; otherwise outcome says how it ended.
+bool fit_loglinear(int q, std::span<const double> scores, std::span<const double> observed,
                    std::span<double> fitted, std::span<double> coefficients,
                    LogLinearOutcome& outcome);
 
@@ -67,21 +67,21 @@ struct BasisColumns {
 
 // Builds the basis for degrees 0..q (q >= 1). False, with columns_out null, when storage cannot
 // be had or q < 1.
-bool build_orthonormal_basis(int q, int n, std::span<const double> scores,
+bool build_orthonormal_basis(int q, std::span<const double> scores,
                              std::unique_ptr<BasisColumns>& columns_out);
 
 // Solves the weighted least-squares problem through its normal equations. design holds p columns
-// of n values. Returns false when storage cannot be had or the normal matrix is not positive
-// definite; coefficients then hold the right-hand side.
-bool solve_weighted_least_squares(int n, int p, std::span<const std::span<const double>> design,
+// of n values, as response and weights do. Returns false when storage cannot be had or the normal
+// matrix is not positive definite; coefficients then hold the right-hand side.
+bool solve_weighted_least_squares(std::span<const std::span<const double>> design,
                                   std::span<const double> response, std::span<const double> weights,
                                   std::span<double> coefficients);
 
 // Cholesky factor of the lower triangle of rows (p rows of p values), in place. False when a
 // pivot is not positive; failed_row is then its 1-based row.
-bool cholesky_factor(std::span<const std::span<double>> rows, int p, int& failed_row);
+bool cholesky_factor(std::span<const std::span<double>> rows, int& failed_row);
 
 // Overwrites b with the solution of L * L^T * beta = b, L from cholesky_factor.
-void cholesky_solve(std::span<const std::span<double>> rows, int p, std::span<double> b);
+void cholesky_solve(std::span<const std::span<double>> rows, std::span<double> b);
 
 }  // namespace eqsim

@@ -34,8 +34,7 @@ Status criterion_raw_scores(const StudyPlan& plan, const StudyDataSet& data, con
             return Status::ok();
         case CriterionKind::unsmoothed:
             raw.assign(1, std::vector<double>(kx));
-            if (!equate_unsmoothed(p.new_points(), p.old_points(), p.new_relative(),
-                                   p.old_relative(), raw[0])) {
+            if (!equate_unsmoothed(p.new_relative(), p.old_relative(), raw[0])) {
                 return Status::error(Status::Code::no_storage, "no storage for the criterion");
             }
             return Status::ok();
@@ -72,8 +71,8 @@ Status compute_criterion(const StudyPlan& plan, Condition& c) {
         PerQuantity<std::vector<double>> scores;
         scores[Quantity::scale].resize(r.size());
         scores[Quantity::rounded].resize(r.size());
-        convert_to_scale(p.new_points(), p.old_points(), data.scale, r, p.conversion(),
-                         scores[Quantity::scale], scores[Quantity::rounded]);
+        convert_to_scale(data.scale, r, p.conversion(), scores[Quantity::scale],
+                         scores[Quantity::rounded]);
         if (!all_finite(r) || !all_finite(scores[Quantity::scale])) {
             return Status::error(Status::Code::invalid_input,
                                  "the criterion's equated or scale scores are not finite numbers");

@@ -123,8 +123,8 @@ TEST(AnchorEquating, EqualGroupsGiveTheRandomGroupsEquatingOfTheMarginals) {
     EXPECT_EQ(hp, hq);
     std::vector<double> linear(7);
     std::vector<double> equipercentile(7);
-    ASSERT_TRUE(linear_equate(7, 8, fx, gy, false, linear));
-    ASSERT_TRUE(equate_unsmoothed(7, 8, fx, gy, equipercentile));
+    ASSERT_TRUE(linear_equate(fx, gy, false, linear));
+    ASSERT_TRUE(equate_unsmoothed(fx, gy, equipercentile));
 
     AnchorWorkspace work;
     for (const AnchorKind kind : {AnchorKind::internal, AnchorKind::external}) {

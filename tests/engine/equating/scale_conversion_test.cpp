@@ -13,7 +13,7 @@ const std::vector<double> table = {10.0, 12.0, 15.0, 19.0, 20.0};
 
 double unrounded(double x) {
     std::vector<double> out(1);
-    interpolate_conversion(1, 5, std::vector<double>{x}, table, 0.0, 4.0, 1.0, out);
+    interpolate_conversion(std::vector<double>{x}, table, 0.0, 4.0, 1.0, out);
     return out[0];
 }
 
@@ -45,7 +45,7 @@ TEST(ConvertToScale, FillsBothArraysForEveryNewFormScore) {
     const std::vector<double> equated = {-0.5, 1.5, 3.9};
     std::vector<double> u(3);
     std::vector<double> r(3);
-    convert_to_scale(3, 5, ScaleSpec{10.0, 20.0, 1.0}, equated, table, u, r);
+    convert_to_scale(ScaleSpec{10.0, 20.0, 1.0}, equated, table, u, r);
     EXPECT_DOUBLE_EQ(u[0], 9.0);
     EXPECT_DOUBLE_EQ(u[1], 13.5);
     EXPECT_DOUBLE_EQ(u[2], 19.9);

@@ -19,8 +19,7 @@ struct Table {
 
 Table build(std::vector<double> distribution, double scale = 10.0) {
     Table table{std::move(distribution), std::vector<std::int32_t>(static_cast<int>(scale) + 1)};
-    build_sampling_table(static_cast<int>(table.cumulative.size()), scale, table.cumulative,
-                         table.lookup);
+    build_sampling_table(scale, table.cumulative, table.lookup);
     return table;
 }
 
@@ -29,8 +28,7 @@ std::vector<std::int32_t> draw(const Table& table, std::int32_t n, std::int32_t 
     std::vector<std::int32_t> counts(table.cumulative.size(), -7);
     UniformRandom generator;
     seed_uniform(generator, seed);
-    draw_score_counts(generator, n, static_cast<int>(table.cumulative.size()), scale,
-                      table.cumulative, table.lookup, counts);
+    draw_score_counts(generator, n, scale, table.cumulative, table.lookup, counts);
     return counts;
 }
 
@@ -94,14 +92,13 @@ std::vector<std::int32_t> draw_raw(const std::vector<double>& distribution, std:
                                    std::int32_t seed, UniformRandom* after = nullptr) {
     std::vector<double> cumulative = distribution;
     std::vector<std::int32_t> lookup(11);
-    const int k = static_cast<int>(distribution.size());
-    build_sampling_table(k, 10.0, cumulative, lookup);
+    build_sampling_table(10.0, cumulative, lookup);
     RawSamplingTable table;
-    build_raw_sampling_table(k, cumulative, table);
+    build_raw_sampling_table(cumulative, table);
     std::vector<std::int32_t> counts(distribution.size(), -7);
     UniformRandom generator;
     seed_uniform(generator, seed);
-    draw_score_counts_raw(generator, n, k, table, counts);
+    draw_score_counts_raw(generator, n, table, counts);
     if (after != nullptr) {
         *after = generator;
     }
@@ -179,9 +176,9 @@ TEST(ScoreDraws, RawPathLeavesTheGeneratorWhereTheDeviatePathDoes) {
 TEST(RawSamplingTable, ThresholdsAreTheFirstRawValuesBeyondEachCumulativeValue) {
     std::vector<double> cumulative = {0.25, 0.25, 0.0, 0.5};
     std::vector<std::int32_t> lookup(11);
-    build_sampling_table(4, 10.0, cumulative, lookup);
+    build_sampling_table(10.0, cumulative, lookup);
     RawSamplingTable table;
-    build_raw_sampling_table(4, cumulative, table);
+    build_raw_sampling_table(cumulative, table);
     for (std::size_t j = 0; j + 1 < 4; ++j) {
         const std::int64_t t = table.thresholds[j];
         EXPECT_GT(static_cast<double>(t) / 2147483647.0, cumulative[j]);

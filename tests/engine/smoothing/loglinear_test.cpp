@@ -37,7 +37,7 @@ Fit fit(int q, const std::vector<double>& observed) {
     Fit result{false, {}, std::vector<double>(observed.size(), -1.0)};
     std::vector<double> coefficients(observed.size() + 1);
     result.fitted_any =
-        fit_loglinear(k, q, score_points(k), observed, result.fitted, coefficients, result.outcome);
+        fit_loglinear(q, score_points(k), observed, result.fitted, coefficients, result.outcome);
     return result;
 }
 
@@ -48,7 +48,7 @@ SamplePair pair_of(const std::vector<double>& rx, const std::vector<double>& ry,
 
 TEST(LogLinearBasis, OrthonormalPolynomials) {
     std::unique_ptr<BasisColumns> basis;
-    ASSERT_TRUE(build_orthonormal_basis(3, 4, score_points(4), basis));
+    ASSERT_TRUE(build_orthonormal_basis(3, score_points(4), basis));
     const double root5 = std::sqrt(5.0);
     const double linear[] = {-1.5 / root5, -0.5 / root5, 0.5 / root5, 1.5 / root5};
     for (int k = 0; k < 4; ++k) {
@@ -57,7 +57,7 @@ TEST(LogLinearBasis, OrthonormalPolynomials) {
     }
     basis.reset();
 
-    ASSERT_TRUE(build_orthonormal_basis(8, 30, score_points(30), basis));
+    ASSERT_TRUE(build_orthonormal_basis(8, score_points(30), basis));
     for (int i = 0; i <= 8; ++i) {
         for (int j = 0; j <= i; ++j) {
             double product = 0.0;
@@ -67,7 +67,7 @@ TEST(LogLinearBasis, OrthonormalPolynomials) {
             EXPECT_NEAR(product, i == j ? 1.0 : 0.0, 1e-9) << i << "," << j;
         }
     }
-    EXPECT_FALSE(build_orthonormal_basis(0, 4, score_points(4), basis));
+    EXPECT_FALSE(build_orthonormal_basis(0, score_points(4), basis));
     EXPECT_EQ(basis, nullptr);
 }
 
@@ -76,11 +76,11 @@ TEST(LogLinearSolver, CholeskyAndWeightedLeastSquares) {
     std::vector<double> block{4, 0, 0, 2, 5, 0, -2, 1, 6};
     std::vector<std::span<double>> rows{{&block[0], 3}, {&block[3], 3}, {&block[6], 3}};
     int failed_row = 0;
-    ASSERT_TRUE(cholesky_factor(rows, 3, failed_row));
+    ASSERT_TRUE(cholesky_factor(rows, failed_row));
     EXPECT_EQ(block[6], -1.0);
     EXPECT_EQ(block[8], 2.0);
     std::vector<double> b{2, 15, 18};  // A * (1, 2, 3)
-    cholesky_solve(rows, 3, b);
+    cholesky_solve(rows, b);
     EXPECT_NEAR(b[0], 1.0, 1e-14);
     EXPECT_NEAR(b[1], 2.0, 1e-14);
     EXPECT_NEAR(b[2], 3.0, 1e-14);
@@ -88,10 +88,10 @@ TEST(LogLinearSolver, CholeskyAndWeightedLeastSquares) {
     // The first pivot is positive, the second is not: row 2 is reported.
     std::vector<double> singular{1, 0, 1, 1};
     std::vector<std::span<double>> singular_rows{{&singular[0], 2}, {&singular[2], 2}};
-    EXPECT_FALSE(cholesky_factor(singular_rows, 2, failed_row));
+    EXPECT_FALSE(cholesky_factor(singular_rows, failed_row));
     EXPECT_EQ(failed_row, 2);
     singular = {-1, 0, 1, 1};
-    EXPECT_FALSE(cholesky_factor(singular_rows, 2, failed_row));
+    EXPECT_FALSE(cholesky_factor(singular_rows, failed_row));
     EXPECT_EQ(failed_row, 1);
 
     // An exact line is recovered whatever the weights; collinear columns cannot be solved.
@@ -101,11 +101,11 @@ TEST(LogLinearSolver, CholeskyAndWeightedLeastSquares) {
     const std::vector<double> w{0.5, 2, 1, 3, 0.25};
     std::vector<std::span<const double>> design{ones, x};
     std::vector<double> beta(2);
-    ASSERT_TRUE(solve_weighted_least_squares(5, 2, design, z, w, beta));
+    ASSERT_TRUE(solve_weighted_least_squares(design, z, w, beta));
     EXPECT_NEAR(beta[0], 1.0, 1e-12);
     EXPECT_NEAR(beta[1], 2.0, 1e-12);
     design[1] = ones;
-    EXPECT_FALSE(solve_weighted_least_squares(5, 2, design, z, w, beta));
+    EXPECT_FALSE(solve_weighted_least_squares(design, z, w, beta));
 }
 
 TEST(LogLinearFit, ConvergedFitKeepsTotalAndMoments) {
@@ -119,7 +119,7 @@ TEST(LogLinearFit, ConvergedFitKeepsTotalAndMoments) {
     EXPECT_GE(result.outcome.deviance, 0.0);
 
     std::unique_ptr<BasisColumns> basis;
-    ASSERT_TRUE(build_orthonormal_basis(q, 13, score_points(13), basis));
+    ASSERT_TRUE(build_orthonormal_basis(q, score_points(13), basis));
     for (int j = 0; j <= q; ++j) {
         double observed = 0.0;
         double fitted = 0.0;
@@ -134,7 +134,7 @@ TEST(LogLinearFit, ConvergedFitKeepsTotalAndMoments) {
 TEST(LogLinearFit, IterationCodes) {
     // Frequencies that already follow a degree-1 model: the first iteration barely moves G2.
     std::unique_ptr<BasisColumns> basis;
-    ASSERT_TRUE(build_orthonormal_basis(1, 6, score_points(6), basis));
+    ASSERT_TRUE(build_orthonormal_basis(1, score_points(6), basis));
     std::vector<double> exact;
     for (int i = 0; i < 6; ++i) {
         exact.push_back(std::exp(3.0 + 0.7 * basis->columns[1][i]));
@@ -178,7 +178,7 @@ TEST(Presmooth, SaturatedDegreesEqualUnsmoothedEquating) {
     const auto ry = relative(cy, 34.0);
     std::vector<double> unsmoothed(9);
     std::vector<double> presmoothed(9);
-    ASSERT_TRUE(equate_unsmoothed(9, 7, rx, ry, unsmoothed));
+    ASSERT_TRUE(equate_unsmoothed(rx, ry, unsmoothed));
     // The largest 16-bit degree is capped to k - 1 per form without wrapping.
     ASSERT_TRUE(equate_presmoothed(pair_of(rx, ry, 39.0, 34.0), 32767, 6, presmoothed));
     for (int i = 0; i < 9; ++i) {
