@@ -11,8 +11,12 @@
 #include <cstdint>
 
 #include "engine/numeric/correctly_rounded.h"
+#include "engine/numeric/normal_tables.h"
 
 namespace eqsim {
+
+// 1/sqrt(2 pi) rounded to nearest.
+inline constexpr double kInvSqrtTwoPi = normal_tables::kInvSqrtTwoPiHi;
 
 // e^(-z^2/2). For results in the normal range, within 0.51 ulp of the exact value; below 2^-1022
 // within 0.76 of the least subnormal 2^-1074. 0 for |z| > 38.61 (the exact value is below
