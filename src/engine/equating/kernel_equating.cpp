@@ -47,8 +47,8 @@ constexpr double kKernelReach = 40.0;
 constexpr int kCoarseStep = 10;
 constexpr double kNewtonStepTolerance = 1e-11;
 constexpr double kRootBracketTolerance = 1e-10;
-// Bisection alone would need about 45 steps from the widest bracket; the safeguard spends at
-// most one Newton step between bisections.
+// A generous cap: bisection alone takes about 45 steps from the widest bracket to 1e-10, and the
+// safeguard keeps Newton's method only while its steps at least halve every two iterations.
 constexpr int kMaxInversionSteps = 200;
 
 std::size_t size_of(int count) {
@@ -145,6 +145,52 @@ double outward_gaussian_sum(std::span<const double> r, int probability_exponent,
     return sum;
 }
 
+// c's distribution continuized at bandwidth h, its moments taken from c as they stand.
+bool continuize_again(const Continuized& c, double h, Continuized& out) {
+    if (!(h > 0.0 && h < kInfinity)) {
+        return false;
+    }
+    Continuized at = c;
+    at.bandwidth = h;
+    at.a = std::sqrt(c.variance / (c.variance + h * h));
+    at.shift = (1.0 - at.a) * c.mean;
+    at.scale = at.a * h;
+    at.inverse_scale = 1.0 / at.scale;
+    if (!(at.inverse_scale < kInfinity)) {
+        return false;
+    }
+    out = at;
+    return true;
+}
+
+// PEN1 at c's bandwidth (see pen1).
+double continuized_pen1(const Continuized& c, std::span<double> centres, double stop_above) {
+    const std::span<const double> r = c.probabilities;
+    const int k_count = static_cast<int>(r.size());
+    for (int j = 0; j < k_count; ++j) {
+        centres[j] = centre(c, j);
+    }
+    const double inverse_scale = c.inverse_scale;
+    const double factor = inverse_scale * kInvSqrtTwoPi;
+    // z_j(k) falls as j rises and rises with k, so the first j with z_j(k) <= 0 only moves up.
+    int first_below = 0;
+    double pen = 0.0;
+    for (int k = 0; k < k_count; ++k) {
+        const double x = static_cast<double>(k);
+        const auto z_of = [&](int j) { return (x - centres[j]) * inverse_scale; };
+        while (first_below < k_count && z_of(first_below) > 0.0) {
+            ++first_below;
+        }
+        const double sum = outward_gaussian_sum(r, c.probability_exponent, first_below, z_of);
+        const double d = r[k] - sum * factor;
+        pen += d * d;
+        if (pen > stop_above) {
+            return pen;
+        }
+    }
+    return pen;
+}
+
 // psi(y) = G(y) - p on the lower tail or p - U(y) on the upper one (increasing in y either way)
 // and its slope g(y).
 void tail_equation(const Continuized& c, bool upper, double p, double y, double& psi,
@@ -183,16 +229,19 @@ bool solve_tail_equation(const Continuized& c, bool upper, double p, double star
             hi = y;
         }
         const double newton_step = psi / slope;
+        // Tested before the bracket: a step below half an ulp of y would leave y where it is.
+        if (std::fabs(newton_step) < kNewtonStepTolerance) {
+            root = y - newton_step;
+            return true;
+        }
         double next = y - newton_step;
-        const bool newton =
-            next > lo && next < hi && 2.0 * std::fabs(newton_step) <= std::fabs(step_before);
-        if (!newton) {
+        if (!(next > lo && next < hi && 2.0 * std::fabs(newton_step) <= std::fabs(step_before))) {
             next = 0.5 * (lo + hi);
         }
         step_before = step;
         step = next - y;
         y = next;
-        if ((newton && std::fabs(step) < kNewtonStepTolerance) || hi - lo < kRootBracketTolerance) {
+        if (hi - lo < kRootBracketTolerance) {
             root = y;
             return true;
         }
@@ -229,7 +278,7 @@ bool presmoothed_probabilities(std::span<const double> relative, double size, in
 }  // namespace
 
 bool continuize(std::span<const double> probabilities, double h, Continuized& out) {
-    if (probabilities.empty() || !(h > 0.0 && h < kInfinity)) {
+    if (probabilities.empty()) {
         return false;
     }
     double largest = 0.0;
@@ -239,35 +288,22 @@ bool continuize(std::span<const double> probabilities, double h, Continuized& ou
         }
         largest = std::max(largest, r);
     }
-    double mean = 0.0;
-    for (std::size_t j = 0; j < probabilities.size(); ++j) {
-        mean += static_cast<double>(j) * probabilities[j];
-    }
-    double variance = 0.0;
-    for (std::size_t j = 0; j < probabilities.size(); ++j) {
-        const double d = static_cast<double>(j) - mean;
-        variance += (d * d) * probabilities[j];
-    }
-    if (!(variance > 0.0 && variance < kInfinity)) {
-        return false;
-    }
     Continuized c;
     c.probabilities = probabilities;
-    c.mean = mean;
-    c.variance = variance;
-    c.bandwidth = h;
-    c.a = std::sqrt(variance / (variance + h * h));
-    c.shift = (1.0 - c.a) * mean;
-    c.scale = c.a * h;
-    c.inverse_scale = 1.0 / c.scale;
-    if (!(c.inverse_scale < kInfinity)) {
+    for (std::size_t j = 0; j < probabilities.size(); ++j) {
+        c.mean += static_cast<double>(j) * probabilities[j];
+    }
+    for (std::size_t j = 0; j < probabilities.size(); ++j) {
+        const double d = static_cast<double>(j) - c.mean;
+        c.variance += (d * d) * probabilities[j];
+    }
+    if (!(c.variance > 0.0 && c.variance < kInfinity)) {
         return false;
     }
     // largest < 2^(e + 1) for largest in [2^e, 2^(e + 1)); a subnormal largest reads as 2^-1022.
     c.probability_exponent =
         std::max(static_cast<int>(std::bit_cast<std::uint64_t>(largest) >> 52), 1) - 1023 + 1;
-    out = c;
-    return true;
+    return continuize_again(c, h, out);
 }
 
 double continuized_cdf(const Continuized& c, double x) {
@@ -312,30 +348,7 @@ double pen1(std::span<const double> probabilities, double h, std::span<double> c
     if (!continuize(probabilities, h, c) || centres.size() < probabilities.size()) {
         return kNaN;
     }
-    const int k_count = static_cast<int>(probabilities.size());
-    for (int j = 0; j < k_count; ++j) {
-        centres[j] = centre(c, j);
-    }
-    const double inverse_scale = c.inverse_scale;
-    const double factor = inverse_scale * kInvSqrtTwoPi;
-    // z_j(k) falls as j rises and rises with k, so the first j with z_j(k) <= 0 only moves up.
-    int first_below = 0;
-    double pen = 0.0;
-    for (int k = 0; k < k_count; ++k) {
-        const double x = static_cast<double>(k);
-        const auto z_of = [&](int j) { return (x - centres[j]) * inverse_scale; };
-        while (first_below < k_count && z_of(first_below) > 0.0) {
-            ++first_below;
-        }
-        const double sum =
-            outward_gaussian_sum(probabilities, c.probability_exponent, first_below, z_of);
-        const double d = probabilities[k] - sum * factor;
-        pen += d * d;
-        if (pen > stop_above) {
-            return pen;
-        }
-    }
-    return pen;
+    return continuized_pen1(c, centres, stop_above);
 }
 
 double pen1(std::span<const double> probabilities, double h) {
@@ -357,9 +370,14 @@ double bandwidth_grid_point(int i) {
 
 bool select_bandwidth(std::span<const double> probabilities, double& h) {
     return with_storage([&] {
+        Continuized base;
+        if (!continuize(probabilities, 1.0, base)) {
+            return false;
+        }
         std::vector<double> centres(probabilities.size());
         const auto pen = [&](double at, double stop_above) {
-            return pen1(probabilities, at, centres, stop_above);
+            Continuized c;
+            return continuize_again(base, at, c) ? continuized_pen1(c, centres, stop_above) : kNaN;
         };
         // The grid, every kCoarseStep-th point (and the last) first and then the rest, so that
         // the best so far is soon near the smallest: a point is taken when below the best, or
@@ -428,23 +446,29 @@ bool equate_continuized(const Continuized& x, const Continuized& y, std::span<do
     return with_storage([&] {
         std::vector<double> result(size_of(kx));
         const double slope = std::sqrt(y.variance) / std::sqrt(x.variance);
-        for (int score = 0; score < kx; ++score) {
+        const auto solve = [&](int score, double start) {
             const double at = static_cast<double>(score);
             const double lower = continuized_cdf(x, at);
             const bool upper = !(lower <= 0.5);
             const double p = upper ? continuized_upper_tail(x, at) : lower;
-            if (!is_finite(p)) {
-                return false;
-            }
-            // From the linear equating, then by extrapolation from the scores below.
-            double start = y.mean + slope * (at - x.mean);
-            if (score == 1) {
-                start = result[0] + slope;
-            } else if (score >= 2) {
-                start = 2.0 * result[size_of(score - 1)] - result[size_of(score - 2)];
-            }
-            if (!solve_tail_equation(y, upper, p, start, result[size_of(score)])) {
-                return false;
+            return is_finite(p) && solve_tail_equation(y, upper, p, start, result[size_of(score)]);
+        };
+        // From the score nearest the mean, where the linear equating is close, outward: each
+        // score starts on the line through the two scores before it.
+        const int middle = std::clamp(static_cast<int>(std::lround(x.mean)), 0, kx - 1);
+        if (!solve(middle, y.mean + slope * (static_cast<double>(middle) - x.mean))) {
+            return false;
+        }
+        for (const int direction : {1, -1}) {
+            for (int score = middle + direction; score >= 0 && score < kx; score += direction) {
+                const double previous = result[size_of(score - direction)];
+                const int before = score - 2 * direction;
+                const double start = before == middle - direction
+                                         ? previous + direction * slope
+                                         : 2.0 * previous - result[size_of(before)];
+                if (!solve(score, start)) {
+                    return false;
+                }
             }
         }
         std::copy(result.begin(), result.end(), equated.begin());

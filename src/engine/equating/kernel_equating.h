@@ -97,10 +97,11 @@ bool select_bandwidth(std::span<const double> probabilities, double& h);
 // of 0 or 1 keeps its relative accuracy: G(y) = F(x) when F(x) <= 1/2, otherwise the old form's
 // upper tail at y equals the new form's upper tail U(x). Each equation is solved by Newton's
 // method safeguarded by bisection (a step leaving the bracket, or not halving the step before
-// last, is replaced by bisection), starting for x = 0 from the linear equating of the two means
-// and standard deviations, for x = 1 from e(0) plus that line's slope, and then from the
-// straight line through e(x-2) and e(x-1), until a Newton step moves less than 1e-11 (the error
+// last, is replaced by bisection), until a Newton step would move less than 1e-11 (the error
 // left is of the order of its square) or the bracket holding the root is narrower than 1e-10. The
+// score nearest the new form's mean starts from the linear equating of the two means and
+// standard deviations; the others, outward from it, from e of the score before plus that line's
+// slope, and then on the straight line through the two scores before. The
 // bracket starts 40 kernel standard deviations beyond the old form's outermost kernel centres,
 // where its tails are exactly 0; a tail probability of the new form that underflows to 0 therefore
 // equates to that end of the bracket. False, writing nothing, when equated is too short or a
