@@ -69,7 +69,8 @@ double just_below(double v) {
 }
 
 // The square of z beyond which a term, and every later one on its side, cannot change a
-// partial sum (see the opening comment). Remembers the limit of the last exponent of the sum.
+// partial sum (see the opening comment). Remembers the limit of the last exponent of the sum,
+// which changes only a few times in a sum.
 class NegligibleTerms {
   public:
     explicit NegligibleTerms(int probability_exponent)
@@ -113,6 +114,39 @@ int first_not_above(int k_count, ZOf z_of) {
     return lo;
 }
 
+// sum plus the terms r_j e^(-z_j^2/2) of one side of f_h's outward order, j = from, from + step,
+// ... within 0..K-1, up to the first negligible one (the first term is not tested when
+// test_first is false). The Gaussians are formed two at a time, the second before it is known to
+// be needed. Everything is passed by value, so that the sum stays in a register.
+template <typename ZOf>
+double add_side(std::span<const double> r, int probability_exponent, int from, int step,
+                bool test_first, ZOf z_of, double sum) {
+    NegligibleTerms negligible(probability_exponent);
+    const int end = step > 0 ? static_cast<int>(r.size()) : -1;
+    bool test = test_first;
+    for (int j = from; j != end; j += 2 * step) {
+        const double z0 = z_of(j);
+        if (test && z0 * z0 > negligible.square_limit(sum)) {
+            return sum;
+        }
+        test = true;
+        const int j1 = j + step;
+        if (j1 == end) {
+            return sum + r[j] * gaussian(z0);
+        }
+        const double z1 = z_of(j1);
+        double g0 = 0.0;
+        double g1 = 0.0;
+        gaussian_pair(z0, z1, g0, g1);
+        sum += r[j] * g0;
+        if (z1 * z1 > negligible.square_limit(sum)) {
+            return sum;
+        }
+        sum += r[j1] * g1;
+    }
+    return sum;
+}
+
 // sum_j r_j e^(-z_j^2/2) in f_h's outward order, given the first j whose z_j <= 0, skipping
 // what cannot change it.
 template <typename ZOf>
@@ -125,24 +159,8 @@ double outward_gaussian_sum(std::span<const double> r, int probability_exponent,
     } else if (n > 0 && z_of(n - 1) <= -z_of(n)) {
         n = n - 1;
     }
-    NegligibleTerms negligible(probability_exponent);
-    double sum = 0.0;
-    sum += r[n] * gaussian(z_of(n));
-    for (int j = n + 1; j < k_count; ++j) {
-        const double z = z_of(j);
-        if (z * z > negligible.square_limit(sum)) {
-            break;
-        }
-        sum += r[j] * gaussian(z);
-    }
-    for (int j = n - 1; j >= 0; --j) {
-        const double z = z_of(j);
-        if (z * z > negligible.square_limit(sum)) {
-            break;
-        }
-        sum += r[j] * gaussian(z);
-    }
-    return sum;
+    const double right = add_side(r, probability_exponent, n, 1, false, z_of, 0.0);
+    return add_side(r, probability_exponent, n - 1, -1, true, z_of, right);
 }
 
 // c's distribution continuized at bandwidth h, its moments taken from c as they stand.

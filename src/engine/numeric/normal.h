@@ -23,6 +23,11 @@ inline constexpr double kInvSqrtTwoPi = normal_tables::kInvSqrtTwoPiHi;
 // 2^-1075 there and rounds to 0), NaN for NaN.
 inline double gaussian(double z);
 
+// gaussian(z0) and gaussian(z1) at once, with the same bits: two-wide vector arithmetic when
+// 2^-26 <= |z| <= 37.6 for both (where e^(-z^2/2) needs no special step), one at a time
+// otherwise. About twice as fast per Gaussian as gaussian.
+inline void gaussian_pair(double z0, double z1, double& g0, double& g1);
+
 // phi(z) = e^(-z^2/2) / sqrt(2 pi), with the same bounds as gaussian: 0 for |z| > 38.61, NaN for
 // NaN.
 double normal_pdf(double z);
@@ -95,6 +100,49 @@ inline double exp_half_square(double x, double& lo, double& scale, double& tail)
     return e_hi;
 }
 
+// Two lanes of doubles, and of their bits, in GCC's and Clang's vector extensions (SSE2 on
+// x86-64, NEON on AArch64): each operation is the IEEE operation on each lane.
+typedef double Pair __attribute__((vector_size(16)));
+typedef std::uint64_t PairBits __attribute__((vector_size(16)));
+
+inline Pair both(double v) {
+    return Pair{v, v};
+}
+
+// Below, -x^2/2 >= -707: no shift, tail 1.
+inline constexpr double kPairHighest = 37.6;
+
+// e^(-x^2/2) for two x in [kTiny, kPairHighest]: exp_half_square, cr_exp's first step
+// (correctly_rounded.h, exp_first) and gaussian's product, the same operations in the same order
+// on each lane. The scale 2^(k >> 9) comes from k + 1023 * 512, which is not negative here
+// (k >= -707 * 512 / log 2), by a logical shift.
+inline Pair gaussian_two(Pair x) {
+    namespace tables = correctly_rounded_tables;
+    namespace first = correctly_rounded_detail;
+    const Pair t = both(kSplitter) * x;
+    const Pair x_hi = t - (t - x);
+    const Pair x_lo = x - x_hi;
+    const Pair sq = x * x;
+    const Pair sq_lo = ((x_hi * x_hi - sq) + x_hi * x_lo + x_lo * x_hi) + x_lo * x_lo;
+    const Pair s = both(-0.5) * sq;
+    const Pair s_lo = both(-0.5) * sq_lo;
+    const Pair shifted = s * both(tables::kInvStep) + both(first::kRoundingShift);
+    const PairBits k = (PairBits)shifted - (PairBits)both(first::kRoundingShift);
+    const Pair kd = shifted - both(first::kRoundingShift);
+    const Pair r = (s - kd * both(tables::kStepHi)) - kd * both(tables::kStepLo);
+    const Pair rr = r * r;
+    const Pair q =
+        rr * ((both(0.5) + both(1.0 / 6.0) * r) + rr * (both(1.0 / 24.0) + both(1.0 / 120.0) * r));
+    const tables::ExpEntry& t0 = tables::kExp[k[0] & first::kIndex];
+    const tables::ExpEntry& t1 = tables::kExp[k[1] & first::kIndex];
+    const Pair e_hi = {t0.hi, t1.hi};
+    Pair e_lo = e_hi * (r + q) + Pair{t0.lo, t1.lo};
+    constexpr std::uint64_t kBias = std::uint64_t{1023} << first::kIndexBits;
+    const PairBits scale = ((k + kBias) >> first::kIndexBits) << 52;
+    e_lo = e_lo + (e_hi + e_lo) * s_lo;
+    return (e_hi + e_lo) * (Pair)scale;
+}
+
 }  // namespace normal_detail
 
 inline double gaussian(double z) {
@@ -109,6 +157,23 @@ inline double gaussian(double z) {
     double tail = 0.0;
     const double hi = detail::exp_half_square(x, lo, scale, tail);
     return ((hi + lo) * scale) * tail;
+}
+
+inline void gaussian_pair(double z0, double z1, double& g0, double& g1) {
+    namespace detail = normal_detail;
+    const double x0 = std::bit_cast<double>(std::bit_cast<std::uint64_t>(z0) &
+                                            correctly_rounded_detail::kAbsMask);
+    const double x1 = std::bit_cast<double>(std::bit_cast<std::uint64_t>(z1) &
+                                            correctly_rounded_detail::kAbsMask);
+    if (x0 >= detail::kTiny && x0 <= detail::kPairHighest && x1 >= detail::kTiny &&
+        x1 <= detail::kPairHighest) {
+        const detail::Pair g = detail::gaussian_two(detail::Pair{x0, x1});
+        g0 = g[0];
+        g1 = g[1];
+        return;
+    }
+    g0 = gaussian(z0);
+    g1 = gaussian(z1);
 }
 
 }  // namespace eqsim

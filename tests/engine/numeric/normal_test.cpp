@@ -78,6 +78,23 @@ TEST(Normal, RandomArgumentsMatchMpfr) {
     EXPECT_LT(worst_gaussian, 0.51);
 }
 
+// The two-wide Gaussian gives gaussian's bits lane by lane, on its vector path and off it (tiny,
+// large, zero-valued and NaN lanes).
+TEST(Normal, GaussianPairMatchesGaussian) {
+    ArgumentStream stream(23);
+    const double edges[] = {0.0, 0x1p-27, 0x1p-26, 37.6, 37.61, 38.7, 50.0, kInf, kNaN};
+    int mismatches = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const double z0 = stream.uniform(-40.0, 40.0);
+        const double z1 = i % 4 == 0 ? edges[i / 4 % 9] : stream.uniform(-12.0, 12.0);
+        double g0 = 0.0;
+        double g1 = 0.0;
+        gaussian_pair(z0, z1, g0, g1);
+        mismatches += same_double(g0, gaussian(z0)) && same_double(g1, gaussian(z1)) ? 0 : 1;
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 // The exhaustive test's fast route (Laplace's continued fraction) agrees with MPFR's erfc far
 // below the rounding of a double.
 TEST(Normal, ContinuedFractionReferenceMatchesErfc) {
