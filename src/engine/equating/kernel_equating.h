@@ -15,9 +15,9 @@
 //   U_h(x) = sum_j r_j Phi(-z_j(x))    the upper tail 1 - F_h(x) to full relative accuracy;
 //                                      j from K-1 down
 //   f_h(x) = (sum_j r_j e^(-z_j(x)^2/2)) (inverse_scale kInvSqrtTwoPi)     gaussian (normal.h);
-//            j outward from the kernel nearest x: n, n+1, ..., K-1, then n-1, ..., 0, where n is
-//            the first j with z_j(x) <= 0, or the one before it when z_(j-1)(x) <= -z_j(x), or
-//            K-1 when there is none
+//            j outward from the kernel nearest x: n, n+1, ..., K-1, then n-1, ..., 0, where,
+//            m being the first j with z_j(x) <= 0, n is m, or m-1 when z_(m-1)(x) <= -z_m(x), or
+//            K-1 when there is no such j
 //   PEN1(h) = sum_k d_k d_k, d_k = r_k - f_h(k)    (k from 0 up)
 // Every sum starts at 0.0 and adds its terms one at a time in the order given. Each sum runs
 // from its largest terms toward the tail where the terms fall off, so that the evaluation can stop
@@ -98,14 +98,14 @@ bool select_bandwidth(std::span<const double> probabilities, double& h);
 // upper tail at y equals the new form's upper tail U(x). Each equation is solved by Newton's
 // method safeguarded by bisection (a step leaving the bracket, or not halving the step before
 // last, is replaced by bisection), until a Newton step would move less than 1e-11 (the error
-// left is of the order of its square) or the bracket holding the root is narrower than 1e-10. The
-// score nearest the new form's mean starts from the linear equating of the two means and
-// standard deviations; the others, outward from it, from e of the score before plus that line's
-// slope, and then on the straight line through the two scores before. The
-// bracket starts 40 kernel standard deviations beyond the old form's outermost kernel centres,
-// where its tails are exactly 0; a tail probability of the new form that underflows to 0 therefore
-// equates to that end of the bracket. False, writing nothing, when equated is too short or a
-// non-finite value appears.
+// left is of the order of its square) or the bracket holding the root is narrower than 1e-10.
+// The score nearest the new form's mean starts from the linear equating of the two means and
+// standard deviations; the next ones outward from e of their neighbour plus that line's slope,
+// and the rest from the straight line through their two inner neighbours. The bracket starts 40
+// kernel standard deviations beyond the old form's outermost kernel centres, where its tails are
+// exactly 0; a tail probability of the new form that underflows to 0 therefore equates to that
+// end of the bracket. False, writing nothing, when equated is too short or a non-finite value
+// appears.
 bool equate_continuized(const Continuized& x, const Continuized& y, std::span<double> equated);
 
 }  // namespace eqsim

@@ -40,7 +40,10 @@
 //   by the product with tail (or with the scale 2^K itself when e^(-x^2/2) is just above 2^-1022
 //   and Q is not); the first costs at most 2^-1076, a quarter of the least subnormal, so the
 //   error is below 0.76 of the least subnormal for the Gaussian and phi, and below 1 for Phi.
-// Measured against MPFR over 10^7 arguments on [-40, 40] (normal_exhaustive_test.cpp): see there.
+// Measured against MPFR over 10^7 arguments uniform on [-40, 40] (normal_exhaustive_test.cpp):
+// Phi at most 0.74 ulp from the exact value, phi and the Gaussian 0.502; for subnormal results
+// 0.75 of the least subnormal. No result is more than 1 ulp from the correctly rounded value
+// (0.8 % of Phi's are 1 ulp away, 0.05 % of phi's).
 //
 // The code assumes IEEE double evaluated in double (FLT_EVAL_METHOD 0), rounding to nearest and
 // no contraction into fused multiply-adds (-ffp-contract=off).
