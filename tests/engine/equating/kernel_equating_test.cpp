@@ -231,7 +231,7 @@ TEST(KernelEquating, FastEvaluationMatchesThePlainLoopsBitForBit) {
     }
 }
 
-// Integrated by the trapezoid rule (spectrally accurate for these Gaussian mixtures at a step of
+// Integrated by the trapezoid rule (exponentially accurate for these Gaussian mixtures at a step of
 // a quarter of the kernels' standard deviation), the density has mass 1, mean mu and variance
 // sigma^2; and the two tails add up to 1.
 TEST(KernelEquating, ContinuizationKeepsTheMeanAndVariance) {
