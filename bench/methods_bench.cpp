@@ -13,6 +13,7 @@
 #include "bench_data.h"
 #include "engine/equating/anchor_equating.h"
 #include "engine/equating/equipercentile.h"
+#include "engine/equating/kernel_equating.h"
 #include "engine/equating/linear_equating.h"
 #include "engine/equating/small_sample_equating.h"
 #include "engine/sampling/score_sampling.h"
@@ -122,6 +123,73 @@ void BM_PreSmoothing(benchmark::State& state) {
     label(state);
 }
 BENCHMARK(BM_PreSmoothing)->Arg(0)->Arg(1);
+
+void BM_Kernel(benchmark::State& state) {
+    const Replication r = replication_of(state.range(0));
+    std::vector<double> equated(static_cast<std::size_t>(r.kx));
+    for (auto _ : state) {
+        const bool result = kernel_equate(SamplePair{r.rx, r.ry, r.nx, r.ny}, 6, 6, equated);
+        benchmark::DoNotOptimize(result);
+    }
+    label(state);
+}
+BENCHMARK(BM_Kernel)->Arg(0)->Arg(1);
+
+// Kernel equating's three steps on the example's replication, degree 6: the two log-linear fits,
+// the two bandwidth searches, the inversion.
+void BM_KernelSteps(benchmark::State& state) {
+    const Replication r = replication_of(0);
+    const auto k = static_cast<std::size_t>(r.kx);
+    std::vector<double> scores(k);
+    std::vector<double> observed_x(k);
+    std::vector<double> observed_y(k);
+    std::vector<double> px(k);
+    std::vector<double> py(k);
+    std::vector<double> coefficients(k);
+    for (std::size_t i = 0; i < k; ++i) {
+        scores[i] = static_cast<double>(i);
+        observed_x[i] = r.nx * r.rx[i];
+        observed_y[i] = r.ny * r.ry[i];
+    }
+    const auto fit = [&] {
+        LogLinearOutcome outcome;
+        return fit_loglinear(r.kx, 6, scores, observed_x, px, coefficients, outcome) &&
+               fit_loglinear(r.ky, 6, scores, observed_y, py, coefficients, outcome);
+    };
+    fit();
+    for (std::vector<double>* p : {&px, &py}) {
+        double total = 0.0;
+        for (const double v : *p) {
+            total += v;
+        }
+        for (double& v : *p) {
+            v /= total;
+        }
+    }
+    double hx = 0.0;
+    double hy = 0.0;
+    select_bandwidth(px, hx);
+    select_bandwidth(py, hy);
+    Continuized cx;
+    Continuized cy;
+    continuize(px, hx, cx);
+    continuize(py, hy, cy);
+    std::vector<double> equated(k);
+    for (auto _ : state) {
+        bool result = false;
+        if (state.range(0) == 0) {
+            result = fit();
+        } else if (state.range(0) == 1) {
+            result = select_bandwidth(px, hx) && select_bandwidth(py, hy);
+        } else {
+            result = equate_continuized(cx, cy, equated);
+        }
+        benchmark::DoNotOptimize(result);
+    }
+    const char* labels[] = {"fits", "bandwidth searches", "inversion"};
+    state.SetLabel(labels[state.range(0)]);
+}
+BENCHMARK(BM_KernelSteps)->Arg(0)->Arg(1)->Arg(2);
 
 void BM_Unsmoothed(benchmark::State& state) {
     const Replication r = replication_of(state.range(0));
