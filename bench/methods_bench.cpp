@@ -153,8 +153,10 @@ void BM_KernelSteps(benchmark::State& state) {
     }
     const auto fit = [&] {
         LogLinearOutcome outcome;
-        return fit_loglinear(r.kx, 6, scores, observed_x, px, coefficients, outcome) &&
-               fit_loglinear(r.ky, 6, scores, observed_y, py, coefficients, outcome);
+        return fit_loglinear(6, scores, std::span(observed_x).first(r.rx.size()), px, coefficients,
+                             outcome) &&
+               fit_loglinear(6, scores, std::span(observed_y).first(r.ry.size()), py, coefficients,
+                             outcome);
     };
     fit();
     for (std::vector<double>* p : {&px, &py}) {

@@ -283,7 +283,8 @@ bool presmoothed_probabilities(std::span<const double> relative, double size, in
         observed[i] = size * relative[i];
     }
     LogLinearOutcome outcome;
-    if (!fit_loglinear(k, degree, scores, observed, probabilities, coefficients, outcome)) {
+    if (!fit_loglinear(degree, scores, observed.first(relative.size()), probabilities, coefficients,
+                       outcome)) {
         return false;
     }
     double sum = 0.0;
