@@ -17,8 +17,10 @@ current folder. Cases run on --jobs processes (default 2). The exit status is 0 
 case is identical.
 """
 import argparse
+import array
 import difflib
 import fcntl
+import hashlib
 import json
 import os
 import resource
@@ -28,6 +30,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import traceback
 from multiprocessing import Pool
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -47,8 +50,6 @@ FS_IMMUTABLE_FL = 0x10
 def set_immutable(path, on):
     """Sets or clears the immutable attribute, which binds the superuser too. False when the file
     system has none."""
-    import array
-
     try:
         fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
     except OSError:
@@ -265,17 +266,20 @@ def differences(before, after):
     return report
 
 
+def case_id_of(case_dir):
+    """CATEGORY/NNNN-NAME, the name a case goes by."""
+    category_dir = os.path.dirname(case_dir)
+    return os.path.basename(category_dir) + "/" + os.path.basename(case_dir)
+
+
 def compare_case(task):
     """Worker: runs one case with both builds in the same folder. Returns a summary tuple; a
     failure of the harness itself counts as a difference, with its traceback."""
     try:
         return compare_one(*task)
     except Exception:  # noqa: BLE001 - reported, never hidden
-        import traceback
-
         case_dir = task[2]
-        case_id = os.path.relpath(case_dir, os.path.join(os.path.dirname(case_dir), ".."))
-        return (case_id, os.path.basename(os.path.dirname(case_dir)), "different",
+        return (case_id_of(case_dir), os.path.basename(os.path.dirname(case_dir)), "different",
                 ["  the harness failed:"] + ["    " + l for l in
                                              traceback.format_exc().splitlines()], [], 0.0, 0.0)
 
@@ -283,7 +287,7 @@ def compare_case(task):
 def compare_one(before_bin, after_bin, case_dir, scratch):
     with open(os.path.join(case_dir, "case.json"), encoding="utf-8") as f:
         spec = json.load(f)
-    case_id = os.path.relpath(case_dir, os.path.join(os.path.dirname(case_dir), ".."))
+    case_id = case_id_of(case_dir)
     folder = os.path.join(scratch, "run", case_id.replace(os.sep, "."))
     before, before_time = run_case(before_bin, case_dir, spec, folder)
     if before_time is None:
@@ -308,8 +312,10 @@ def find_cases(corpus):
 
 
 def make_corpus(folder, seed):
-    subprocess.run([sys.executable, os.path.join(HERE, "make_corpus.py"), folder,
-                    "--seed", str(seed)], check=True)
+    made = subprocess.run([sys.executable, os.path.join(HERE, "make_corpus.py"), folder,
+                           "--seed", str(seed)])
+    if made.returncode != 0:
+        sys.exit("compare_builds.py: make_corpus.py could not make the corpus in %s" % folder)
 
 
 def check_bin_dir(path):
@@ -318,6 +324,18 @@ def check_bin_dir(path):
         if not os.access(os.path.join(path, program), os.X_OK):
             sys.exit("compare_builds.py: %s has no executable %s" % (path, program))
     return path
+
+
+def copy_build(bin_dir, target):
+    """Copies a build's two executables, so that a rebuild while the comparison runs cannot mix
+    two builds in one side. Returns the copy's folder and the executables' digests."""
+    os.makedirs(target)
+    digests = []
+    for program in ("eqsim", "eqsim-study"):
+        shutil.copy2(os.path.join(bin_dir, program), os.path.join(target, program))
+        with open(os.path.join(target, program), "rb") as f:
+            digests.append("%s %s" % (program, hashlib.sha256(f.read()).hexdigest()[:16]))
+    return target, ", ".join(digests)
 
 
 def status_counts(statuses):
@@ -345,6 +363,11 @@ def main():
     start = time.monotonic()
     scratch = os.path.realpath(tempfile.mkdtemp(prefix="eqsim-compare-", dir=args.scratch))
     try:
+        before_bin, before_digests = copy_build(before_bin, os.path.join(scratch, "before"))
+        after_bin, after_digests = copy_build(after_bin, os.path.join(scratch, "after"))
+        print("BEFORE %s: %s" % (args.before, before_digests))
+        print("AFTER  %s: %s" % (args.after, after_digests))
+        sys.stdout.flush()
         corpus = args.corpus
         if corpus is None:
             corpus = os.path.join(scratch, "corpus")

@@ -30,7 +30,6 @@ import argparse
 import json
 import os
 import random
-import shutil
 import sys
 
 LARGEST_SEED = 2147483646
@@ -587,7 +586,7 @@ def standard_run(rng, forms=None, method=None, word=None, smoothing=None, reps=N
     forms = forms or Forms(rng, scale=scale)
     if style is not None and columns is None:
         columns = style.columns
-    scale_values, scale_tokens = scale or forms.scale
+    scale_tokens = (scale or forms.scale)[1]
     method = method or rng.randint(1, 5)
     word = word or rng.choice(METHOD_WORDS[method])
     if smoothing is None:
@@ -875,9 +874,6 @@ def add_scales(corpus, rng):
                                  (lo + 0.3 * span, lo + 0.6 * span)])
         forms = Forms(rng, scale=(scale_values, scale_tokens), conv_range=conv_range)
         control, data = standard_run(rng, forms=forms)
-        if rng.random() < 0.3:
-            # The I line after an empty line left in: the warning is said at I regardless.
-            pass
         corpus.eqsim("scales", "outside-%d" % k, render_control(rng, control), data)
     # Conversions so large that the statistics over replications overflow.
     for k, value in enumerate(["1e300", "1e200", "1.7e308", "-1e300"]):
@@ -1316,6 +1312,21 @@ def add_warnings(corpus, rng):
         forms = Forms(rng, conv_range=rng.choice([(20.0, 80.0), (40.0, 60.0), (-30.0, 0.0)]))
         control, data = standard_run(rng, forms=forms, scale=((1.0, 36.0, 1.0), None))
         corpus.eqsim("warnings", "scale-default-%d" % k, render_control(rng, control), data)
+    # The warning's edges: a quarter of the old form's population outside (or a little less, or
+    # more), by half an increment (or a little less, or more), at either end of the scale.
+    for share, low, high in [("25", "0", "30"), ("24.9", "0", "30"), ("25.1", "0", "30"),
+                             ("25", "0.5", "30"), ("25", "0.4999", "30"), ("25", "0.5001", "30"),
+                             ("25", "10", "36.5"), ("25", "10", "36.5001"), ("24", "-5", "40")]:
+        rest = "%.4f" % ((100.0 - float(share)) / 3.0)
+        old = [share, rest, rest, rest] if low != "10" else [rest, rest, rest, share]
+        conv = [low, "12", "24", high]
+        if low == "-5":
+            old, conv = ["12", "64", "12", "12"], ["-5", "18", "20", "40"]
+        rows = "".join("%d %s %s\n" % (10 + i, old[i], conv[i]) for i in range(4))
+        for scale in (None, "SC 1 36 1\n"):
+            corpus.eqsim("warnings", "scale-edge-%s-%s-%s%s" % (share, low, high,
+                                                                "-SC" if scale else ""),
+                         "I scores.dat\nSM Mean\nR 3\nSE 11\n" + (scale or ""), rows)
     for k in range(6):
         forms = Forms(rng, conv_range=(150.0, 190.0))
         control, data = standard_run(rng, forms=forms,
