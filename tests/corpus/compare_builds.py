@@ -78,18 +78,18 @@ def clear_folder(path):
     shutil.rmtree(path)
 
 
-def prepare(case_dir, spec, folder):
+def prepare(case_dir, plan, folder):
     """Makes the case's folder from the corpus. Returns a reason to skip the case, or None."""
     clear_folder(folder)
     source = os.path.join(case_dir, "files")
     shutil.copytree(source, folder, symlinks=True)
-    for name in spec["template"]:
+    for name in plan["template"]:
         path = os.path.join(folder, name)
         with open(path, "rb") as f:
             data = f.read()
         with open(path, "wb") as f:
             f.write(data.replace(b"@CASE@", folder.encode()))
-    for action in spec["setup"]:
+    for action in plan["setup"]:
         kind = action[0]
         if kind == "mkdir":
             os.makedirs(os.path.join(folder, action[1]), exist_ok=True)
@@ -179,17 +179,17 @@ def snapshot(folder):
     return state
 
 
-def run_case(bin_dir, case_dir, spec, folder):
+def run_case(bin_dir, case_dir, plan, folder):
     """Runs every step of a case with one build. Returns (outcomes, seconds) or (reason, None)
     when the case cannot be set up here."""
-    skip = prepare(case_dir, spec, folder)
+    skip = prepare(case_dir, plan, folder)
     if skip is not None:
         clear_folder(folder)
         return skip, None
     outcomes = []
     seconds = 0.0
     try:
-        for step in spec["steps"]:
+        for step in plan["steps"]:
             kind = step[0]
             if kind == "run":
                 start = time.monotonic()
@@ -228,7 +228,19 @@ def short_diff(before, after):
     if not lines and before != after:
         lines = ["    the same lines, different line ends or final newline (%d and %d bytes)" % (
             len(before), len(after))]
-    shown = ["    " + (l if len(l) <= 200 else l[:200] + "...") for l in lines[:DIFF_LINES]]
+    # Long lines are shown from a little before where the first changed pair parts.
+    removed = next((l[1:] for l in lines if l.startswith("-") and not l.startswith("---")), "")
+    added = next((l[1:] for l in lines if l.startswith("+") and not l.startswith("+++")), "")
+    common = next((i for i, (x, y) in enumerate(zip(removed, added)) if x != y),
+                  min(len(removed), len(added)))
+    offset = max(0, common - 80)
+    shown = []
+    for l in lines[:DIFF_LINES]:
+        if len(l) > 200:
+            body = l[1 + offset:]
+            l = (l[0] + ("..." if offset else "") + body[:200] +
+                 ("..." if len(body) > 200 else ""))
+        shown.append("    " + l)
     if len(lines) > DIFF_LINES:
         shown.append("    ... %d more diff lines" % (len(lines) - DIFF_LINES))
     return shown
@@ -286,16 +298,16 @@ def compare_case(task):
 
 def compare_one(before_bin, after_bin, case_dir, scratch):
     with open(os.path.join(case_dir, "case.json"), encoding="utf-8") as f:
-        spec = json.load(f)
+        plan = json.load(f)
     case_id = case_id_of(case_dir)
     folder = os.path.join(scratch, "run", case_id.replace(os.sep, "."))
-    before, before_time = run_case(before_bin, case_dir, spec, folder)
+    before, before_time = run_case(before_bin, case_dir, plan, folder)
     if before_time is None:
-        return case_id, spec["category"], "skipped", [before], [], 0.0, 0.0
-    after, after_time = run_case(after_bin, case_dir, spec, folder)
+        return case_id, plan["category"], "skipped", [before], [], 0.0, 0.0
+    after, after_time = run_case(after_bin, case_dir, plan, folder)
     diff = differences(before, after)
     statuses = [o["status"] for _, o in before]
-    return (case_id, spec["category"], "different" if diff else "identical", diff, statuses,
+    return (case_id, plan["category"], "different" if diff else "identical", diff, statuses,
             before_time, after_time)
 
 

@@ -74,10 +74,10 @@ class Corpus:
                 for arg in step[2]:
                     if arg in files:
                         check_study_file(category, name, as_bytes(files[arg]))
-        spec = {"category": category, "name": name, "setup": list(setup), "steps": list(steps),
+        plan = {"category": category, "name": name, "setup": list(setup), "steps": list(steps),
                 "template": list(template)}
         with open(os.path.join(case_dir, "case.json"), "w", encoding="utf-8") as f:
-            json.dump(spec, f, indent=1, sort_keys=True)
+            json.dump(plan, f, indent=1, sort_keys=True)
             f.write("\n")
 
     def eqsim(self, category, name, control, data=None, data_name="scores.dat", extra=None,
@@ -940,7 +940,7 @@ def add_outputs(corpus, rng):
                                           ["symlink", "loop1", "loop2"]])
     case("self-link", "self", setup=[["symlink", "self", "self"]])
     case("full-device", "/dev/full")
-    case("dev-zero-folder", "/dev/null/report.txt")
+    case("dev-null-as-folder", "/dev/null/report.txt")
     case("proc-file", "/proc/version")
     case("empty-name-after-slash", "out/", {"out/x": ""})
     case("read-only-file", "report.txt", {"report.txt": "earlier\n"},
