@@ -21,7 +21,7 @@ FOLDER/cases/CATEGORY/NNNN-NAME/ holds one case:
 
 Two rules keep the corpus valid as the program grows:
   - no run may take its seed from the clock (a seed of 0, or no seed, in a run that completes),
-    since the clock differs between two runs; make_corpus checks every control file for it;
+    since the clock differs between two runs; make_corpus checks every control and study file;
   - methods that later versions add will take words beginning with I, C, S, K, T, F, B and Le, so
     every method word here begins with P, N, L (not Le) or M, or names no method for a reason
     that stays (a digit, punctuation, an empty word); make_corpus checks that too.
