@@ -355,7 +355,7 @@ bool read_shards(const std::string& folder, const StudySpec& spec, std::int32_t&
         for (const ShardManifest::Entry& e : m.conditions) {
             if (e.position >= count || seen[static_cast<std::size_t>(e.position)]) {
                 diagnostic = path + ": condition " + std::to_string(e.position + 1) +
-                             (e.position >= count ? " is not one of this study's "
+                             (e.position >= count ? " is not one of this study's; "
                                                   : " appears in two shards; ") +
                              "run the shards of this study again";
                 return false;

@@ -288,7 +288,7 @@ TEST(EqsimStudy, MergeRefusesShardsThatDoNotMakeTheStudy) {
          [&](const TempDir& d) {
              edit(d.file("s/shard-2-of-2.manifest"), "condition 1 ", "condition 7 ");
          },
-         "condition 8 is not one of this study's"},
+         "condition 8 is not one of this study's; run the shards"},
         {"TablesCutShort",
          [](const TempDir& d) {
              std::string text = read_file(d.file("s/shard-1-of-2.scores.csv"));
