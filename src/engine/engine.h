@@ -104,6 +104,9 @@ enum class Method : std::int16_t {
     unsmoothed = 3,     // unsmoothed equipercentile
     linear = 4,
     mean = 5,
+    identity = 6,    // the line through the two scales' ends
+    circle_arc = 7,  // Livingston and Kim's simplified circle-arc equating
+    synthetic = 8,   // a weighted average of linear and identity equating
 };
 
 // What a method's parameter is and which values it takes.
@@ -111,6 +114,7 @@ enum class ParameterRule {
     none,             // the method takes no parameter; any value is ignored
     smoothing_value,  // the spline's smoothing value per interval: 1.0 or less
     degree,           // the log-linear degree: 1.0 or more, truncated toward zero
+    weight,           // a weight from 0.0 to 1.0
 };
 
 // A method and its parameter.

@@ -175,16 +175,14 @@ std::string apply_setting(Setting setting, std::span<const std::string_view> val
         case Setting::method: {
             const MethodWords* method = method_of_word(values[0]);
             if (method == nullptr) {
-                return "method " + quoted(values[0]) +
-                       " names no method (Post, Pre, None, Linear or Mean)";
+                return "method " + quoted(values[0]) + " names no method (" + hint_list() + ")";
             }
             params.method = method->method;
             if (!word_begins_method_name(values[0], *method)) {
                 warnings.push_back("method " + quoted(values[0]) + " is read as " +
                                    std::string(method->word) +
-                                   ": a method is chosen by its first letters (PO, PR, N, L or M); "
-                                   "the methods are Postsmoothing, Presmoothing, None, Linear and "
-                                   "Mean");
+                                   ": a method is chosen by its first letters (" + letters_list() +
+                                   "); the methods are " + full_word_list(" and "));
             }
             return {};
         }

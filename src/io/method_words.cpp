@@ -7,12 +7,27 @@ namespace eqsim {
 namespace {
 
 constexpr MethodWords kWords[] = {
-    {Method::postsmoothing, "Postsmoothing", "PO"},
-    {Method::presmoothing, "Presmoothing", "PR"},
-    {Method::unsmoothed, "None", "N"},
-    {Method::linear, "Linear", "L"},
-    {Method::mean, "Mean", "M"},
+    {Method::postsmoothing, "Postsmoothing", "PO", "Post"},
+    {Method::presmoothing, "Presmoothing", "PR", "Pre"},
+    {Method::unsmoothed, "None", "N", "None"},
+    {Method::linear, "Linear", "L", "Linear"},
+    {Method::mean, "Mean", "M", "Mean"},
+    {Method::identity, "Identity", "I", "Identity"},
+    {Method::circle_arc, "Circle-arc", "C", "Circle"},
+    {Method::synthetic, "Synthetic", "S", "Synthetic"},
 };
+
+// "a, b, c or d" of one field of every method's words.
+std::string list_of(std::string_view MethodWords::*field, std::string_view joiner) {
+    std::string list;
+    for (std::size_t i = 0; i < std::size(kWords); ++i) {
+        if (i > 0) {
+            list += i + 1 == std::size(kWords) ? joiner : std::string_view(", ");
+        }
+        list += kWords[i].*field;
+    }
+    return list;
+}
 
 char upper_ascii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -80,15 +95,16 @@ bool word_begins_method_name(std::string_view word, const MethodWords& words) {
     return begins(word, words.word) || begins(word, method_name(words.method));
 }
 
-std::string full_word_list() {
-    std::string list;
-    for (std::size_t i = 0; i < std::size(kWords); ++i) {
-        if (i > 0) {
-            list += i + 1 == std::size(kWords) ? " or " : ", ";
-        }
-        list += kWords[i].word;
-    }
-    return list;
+std::string full_word_list(std::string_view joiner) {
+    return list_of(&MethodWords::word, joiner);
+}
+
+std::string hint_list() {
+    return list_of(&MethodWords::hint, " or ");
+}
+
+std::string letters_list() {
+    return list_of(&MethodWords::letters, " or ");
 }
 
 }  // namespace eqsim

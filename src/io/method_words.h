@@ -14,7 +14,8 @@ namespace eqsim {
 struct MethodWords {
     Method method;
     std::string_view word;     // the full word: Postsmoothing, Presmoothing, None, ...
-    std::string_view letters;  // the letters that select it, in any case: PO, PR, N, L, M
+    std::string_view letters;  // the letters that select it, in any case: PO, PR, N, L, M, ...
+    std::string_view hint;     // what messages suggest writing: Post, Pre, None, ...
 };
 
 // Every method's words, in code order.
@@ -22,8 +23,8 @@ std::span<const MethodWords> method_words();
 
 const MethodWords& words_of(Method method);
 
-// The method a word selects by its first letters (PO, PR, N, L, M), in any case, or nullptr
-// when it selects none.
+// The method a word selects by its first letters (PO, PR, N, L, M, I, C, S), in any case, or
+// nullptr when it selects none.
 const MethodWords* method_of_word(std::string_view word);
 
 // The method whose full word is exactly word (as the tables write it), or nullptr.
@@ -34,7 +35,11 @@ const MethodWords* method_of_table_word(std::string_view word);
 // Linear, "Mean-sigma" Mean).
 bool word_begins_method_name(std::string_view word, const MethodWords& words);
 
-// "Postsmoothing, Presmoothing, None, Linear or Mean": the full words, for messages.
-std::string full_word_list();
+// "Postsmoothing, Presmoothing, None, ... or Synthetic": the full words, for messages; the words
+// suggested ("Post, Pre, None, ... or Synthetic"); the letters ("PO, PR, N, ... or S"). joiner
+// goes before the last item: " or " or " and ".
+std::string full_word_list(std::string_view joiner = " or ");
+std::string hint_list();
+std::string letters_list();
 
 }  // namespace eqsim

@@ -357,12 +357,11 @@ std::string StudyReader::read_size_pair(std::string_view token, int line) {
 
 std::string StudyReader::read_method(std::span<const std::string_view> values, int line) {
     if (values.empty()) {
-        return "method needs a method word: Post, Pre, None, Linear or Mean";
+        return "method needs a method word: " + hint_list();
     }
     const MethodWords* info = method_of_word(values[0]);
     if (info == nullptr) {
-        return "method " + quoted(values[0]) +
-               " names no method; use Post, Pre, None, Linear or Mean";
+        return "method " + quoted(values[0]) + " names no method; use " + hint_list();
     }
     MethodSpec method;
     method.method = info->method;
@@ -381,6 +380,9 @@ std::string StudyReader::read_method(std::span<const std::string_view> values, i
     }
     if (info->method == Method::postsmoothing) {
         method.parameter = kDefaultPostsmoothingParameter;
+    }
+    if (info->method == Method::synthetic) {
+        method.parameter = kDefaultSyntheticWeight;
     }
     if (values.size() == 2) {
         if (std::string problem = read_method_parameter(values[1], method); !problem.empty()) {

@@ -36,6 +36,7 @@ inline constexpr std::size_t kMaxStudyMethods = 100;
 
 inline constexpr std::int32_t kDefaultStudyReplications = 1000;
 inline constexpr double kDefaultPostsmoothingParameter = 0.25;
+inline constexpr double kDefaultSyntheticWeight = 0.5;
 
 struct DataSetSpec {
     std::string as_given;  // the path as the study file writes it (the tables' `data` column)
@@ -54,9 +55,10 @@ struct SamplePairSpec {
 struct MethodSpec {
     Method method = Method::unsmoothed;
     // Post: the smoothing value (0.25 unless given); Pre: the log-linear degree, a whole number
-    // of at least 1; 0 for the methods without a parameter.
+    // of at least 1; Synthetic: the weight of linear equating (0.5 unless given); 0 for the
+    // methods without a parameter.
     double parameter = 0.0;
-    bool has_parameter = false;  // the method takes a parameter (Post and Pre)
+    bool has_parameter = false;  // the method takes a parameter (Post, Pre, Synthetic)
     int line = 0;
 };
 

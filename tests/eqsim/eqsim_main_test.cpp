@@ -88,6 +88,10 @@ TEST(EqsimMain, SmoothingParameterMustSuitTheMethod) {
     EXPECT_EQ(check("P 0.999\nSM Pre\n"), testing::kSmoothingStatus);
     EXPECT_NE(check("SM Post\nP 1.0\n"), testing::kSmoothingStatus);
     EXPECT_NE(check("SM Pre\nP 1.0\n"), testing::kSmoothingStatus);
+    EXPECT_EQ(check("SM Synthetic\nP 1.5\n"), testing::kSmoothingStatus);
+    EXPECT_EQ(check("SM S\nP -0.01\n"), testing::kSmoothingStatus);
+    EXPECT_EQ(check("SM Synthetic\nP 1\n"), 0);
+    EXPECT_EQ(check("SM Identity\nP 7\n"), 0);
     EXPECT_EQ(check("SM None\nP -5\n"), 0);
     EXPECT_EQ(check("SM Mean\nP 1e300\n"), 0);
     const auto r = Scenario("SM Pre\nP 0.5\n").run();
@@ -158,10 +162,13 @@ TEST(EqsimMain, ReportHeaderOfEveryMethod) {
         std::string name;
         std::string smoothing_line;  // empty where the method takes no smoothing parameter
     };
-    for (const Header& h : {Header{"Post", "Post-Smoothing", "Smoothing parameter:\t0.300000\n"},
-                            Header{"Pre", "Pre-Smoothing", "Smoothing parameter:\t6.000000\n"},
-                            Header{"None", "Unsmoothed equipercentile", ""},
-                            Header{"Linear", "Linear", ""}, Header{"Mean", "Mean", ""}}) {
+    for (const Header& h :
+         {Header{"Post", "Post-Smoothing", "Smoothing parameter:\t0.300000\n"},
+          Header{"Pre", "Pre-Smoothing", "Smoothing parameter:\t6.000000\n"},
+          Header{"None", "Unsmoothed equipercentile", ""}, Header{"Linear", "Linear", ""},
+          Header{"Mean", "Mean", ""}, Header{"Identity", "Identity", ""},
+          Header{"Circle-arc", "Circle-arc", ""},
+          Header{"Syn", "Synthetic", "Smoothing parameter:\t0.300000\n"}}) {
         const std::string p = h.method == "Pre" ? "6" : "0.3";
         const Scenario s("SM " + h.method + "\nP " + p + "\nR 1\nSE 3\nC 1 2 3\nSC 1 36 1\n");
         const auto r = s.run();
@@ -174,6 +181,38 @@ TEST(EqsimMain, ReportHeaderOfEveryMethod) {
                       "Sample sizes (new, old):\t4329.000000\t4152.000000\n\n")
             << h.method;
     }
+}
+
+// The methods that need the least data, end to end: identity's equated scores and scale scores do
+// not vary, circle-arc's ends do not, and synthetic equating runs from identity (weight 0) to
+// linear equating (weight 1).
+TEST(EqsimMain, SmallSampleMethodsEndToEnd) {
+    const auto scores = [](const std::string& settings) {
+        const auto r = Scenario(settings + "R 30\nSE 99\n").run();
+        EXPECT_EQ(r.status, 0) << settings << r.err;
+        std::vector<std::vector<std::string>> rows;
+        const std::vector<std::string> lines = testing::lines_of(r.out);
+        for (std::size_t i = 0; i < lines.size() && lines[i].rfind("Mean", 0) != 0; ++i) {
+            const std::vector<std::string> f = testing::fields_of(lines[i], '\t');
+            if (f.size() == 7 && f[0] == std::to_string(rows.size())) {
+                rows.push_back(f);
+            }
+        }
+        EXPECT_EQ(rows.size(), 41u) << settings;
+        return rows;
+    };
+    for (const auto& row : scores("SM Identity\n")) {
+        EXPECT_EQ(row[1], "0.00000000") << row[0];
+        EXPECT_EQ(row[2], "0.00000000") << row[0];
+        EXPECT_EQ(row[4], row[0] + ".00000000");
+    }
+    const auto arc = scores("SM Circle-arc\n");
+    EXPECT_EQ(arc.front()[1], "0.00000000");
+    EXPECT_EQ(arc.back()[1], "0.00000000");
+    EXPECT_EQ(arc.back()[4], "40.00000000");
+    EXPECT_NE(arc[20][1], "0.00000000");
+    EXPECT_EQ(scores("SM Synthetic\nP 0\n"), scores("SM Identity\n"));
+    EXPECT_EQ(scores("SM Synthetic\nP 1\n"), scores("SM Linear\n"));
 }
 
 TEST(EqsimMain, ExampleReportsMatchTheirGoldenCopies) {

@@ -71,7 +71,8 @@ TEST(EqsimStudy, ConditionAtTheTotalsIsWhatEqsimReports) {
     const std::string study =
         dir.write("study.txt", "data " + data +
                                    "\nmethod Post 0.3\nmethod Pre 6\nmethod None\nmethod Linear\n"
-                                   "method Mean\nreplications 25\nseed -4242\noutput out\n");
+                                   "method Mean\nmethod Identity\nmethod Circle\nmethod Syn\n"
+                                   "replications 25\nseed -4242\noutput out\n");
     const RunResult r = run_study({study, "--jobs", "2"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<ScoreRow> scores = scores_in(dir.file("out"));
@@ -83,7 +84,10 @@ TEST(EqsimStudy, ConditionAtTheTotalsIsWhatEqsimReports) {
                                                    {Method::presmoothing, "SM Pre\nP 6\n"},
                                                    {Method::unsmoothed, "SM None\n"},
                                                    {Method::linear, "SM Linear\n"},
-                                                   {Method::mean, "SM Mean\n"}};
+                                                   {Method::mean, "SM Mean\n"},
+                                                   {Method::identity, "SM Identity\n"},
+                                                   {Method::circle_arc, "SM Circle-arc\n"},
+                                                   {Method::synthetic, "SM Synthetic\nP 0.5\n"}};
     for (const auto& [method, settings] : control) {
         ASSERT_EQ(scores.front().seed, 4242);
         const std::string ctl =
@@ -92,8 +96,7 @@ TEST(EqsimStudy, ConditionAtTheTotalsIsWhatEqsimReports) {
         ASSERT_EQ(e.status, 0) << e.err;
         const std::vector<std::string> report = lines_of(e.out);
         // The report's score lines follow its header and an empty line.
-        const std::size_t first =
-            method == Method::postsmoothing || method == Method::presmoothing ? 9 : 8;
+        const std::size_t first = parameter_rule(method) != ParameterRule::none ? 9 : 8;
         int checked = 0;
         for (const ScoreRow& row : scores) {
             if (row.key.method != method) {

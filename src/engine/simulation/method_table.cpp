@@ -5,6 +5,7 @@
 
 #include "engine/equating/equipercentile.h"
 #include "engine/equating/linear_equating.h"
+#include "engine/equating/small_sample_equating.h"
 #include "engine/smoothing/loglinear.h"
 #include "engine/smoothing/postsmooth.h"
 
@@ -37,6 +38,22 @@ Status equate_mean_entry(const SamplePair& s, double, std::span<double> equated)
     return linear_equate(s.new_relative, s.old_relative, true, equated) ? Status::ok() : failed();
 }
 
+Status equate_identity_entry(const SamplePair& s, double, std::span<double> equated) {
+    return identity_equate(static_cast<int>(s.new_relative.size()),
+                           static_cast<int>(s.old_relative.size()), equated)
+               ? Status::ok()
+               : failed();
+}
+
+Status equate_circle_arc_entry(const SamplePair& s, double, std::span<double> equated) {
+    return circle_arc_equate(s.new_relative, s.old_relative, equated) ? Status::ok() : failed();
+}
+
+Status equate_synthetic_entry(const SamplePair& s, double weight, std::span<double> equated) {
+    return synthetic_equate(s.new_relative, s.old_relative, weight, equated) ? Status::ok()
+                                                                             : failed();
+}
+
 constexpr MethodInfo kMethods[] = {
     {Method::postsmoothing, Design::random_groups, "Post-Smoothing", ParameterRule::smoothing_value,
      equate_postsmoothed, 110.0},
@@ -47,10 +64,17 @@ constexpr MethodInfo kMethods[] = {
     {Method::linear, Design::random_groups, "Linear", ParameterRule::none, equate_linear_entry,
      1.0},
     {Method::mean, Design::random_groups, "Mean", ParameterRule::none, equate_mean_entry, 1.0},
+    {Method::identity, Design::random_groups, "Identity", ParameterRule::none,
+     equate_identity_entry, 0.2},
+    {Method::circle_arc, Design::random_groups, "Circle-arc", ParameterRule::none,
+     equate_circle_arc_entry, 2.0},
+    {Method::synthetic, Design::random_groups, "Synthetic", ParameterRule::weight,
+     equate_synthetic_entry, 1.2},
 };
 
 constexpr Method kMethodCodes[] = {Method::postsmoothing, Method::presmoothing, Method::unsmoothed,
-                                   Method::linear, Method::mean};
+                                   Method::linear,        Method::mean,         Method::identity,
+                                   Method::circle_arc,    Method::synthetic};
 
 }  // namespace
 
@@ -99,6 +123,14 @@ Status check_parameter(const MethodChoice& choice) {
                     Status::Code::invalid_input,
                     "post-smoothing needs a smoothing parameter of 1.0 or less, not " +
                         std::to_string(p));
+            }
+            break;
+        case ParameterRule::weight:
+            if (!(p >= 0.0 && p <= 1.0)) {
+                return Status::error(Status::Code::invalid_input,
+                                     "synthetic equating needs a smoothing parameter (the weight "
+                                     "of linear equating) from 0.0 to 1.0, not " +
+                                         std::to_string(p));
             }
             break;
         case ParameterRule::none:

@@ -52,17 +52,39 @@ struct FormSampler {
 };
 
 // Running sums of one quantity per new-form raw score; means and standard deviations at the end.
+// A score whose value is the same in every replication (identity equating's, a population with
+// every examinee on one score) is remembered as such: the sums of its squares would leave a
+// spread of rounding noise, where the spread is exactly 0 and the mean the value itself.
 struct Accumulator {
     std::vector<double> sums;
     std::vector<double> squares;
+    std::vector<double> first;          // each score's value in the first replication
+    std::vector<unsigned char> varies;  // a later replication gave another value
 
     void reset(int k) {
-        sums.assign(static_cast<std::size_t>(k), 0.0);
-        squares.assign(static_cast<std::size_t>(k), 0.0);
+        const auto n = static_cast<std::size_t>(k);
+        sums.assign(n, 0.0);
+        squares.assign(n, 0.0);
+        first.assign(n, 0.0);
+        varies.assign(n, 0);
     }
-    void add(int k, double value) {
+    void add(std::int32_t replication, int k, double value) {
         sums[k] += value;
         squares[k] += value * value;
+        if (replication == 1) {
+            first[k] = value;
+        } else if (value != first[k]) {
+            varies[k] = 1;
+        }
+    }
+    // Sets the moments of the scores whose value never changed to that value and 0.
+    void settle_constant_scores(QuantityMoments& moments) const {
+        for (std::size_t k = 0; k < varies.size(); ++k) {
+            if (varies[k] == 0) {
+                moments.mean[k] = first[k];
+                moments.sd[k] = 0.0;
+            }
+        }
     }
 };
 
@@ -126,7 +148,7 @@ class MethodRun {
                                                 "finite number for raw score " +
                                                     std::to_string(k)));
         }
-        accumulate(kx, scale);
+        accumulate(r, kx, scale);
         return Status::ok();
     }
 
@@ -143,6 +165,7 @@ class MethodRun {
             moments_from_sums(replications, sums_[q].sums, sums_[q].squares);
             moments.mean = std::move(sums_[q].sums);
             moments.sd = std::move(sums_[q].squares);
+            sums_[q].settle_constant_scores(moments);
             finite = finite && first_non_finite(moments.mean, kx) < 0 &&
                      first_non_finite(moments.sd, kx) < 0;
         }
@@ -164,14 +187,14 @@ class MethodRun {
         return static_cast<int>(slot);
     }
 
-    void accumulate(int kx, const ScaleSpec& scale) {
+    void accumulate(std::int32_t r, int kx, const ScaleSpec& scale) {
         const std::vector<double>& equated = values_[Quantity::raw];
         const std::vector<double>& unrounded = values_[Quantity::scale];
         const std::vector<double>& rounded = values_[Quantity::rounded];
         for (int k = 0; k < kx; ++k) {
-            sums_[Quantity::raw].add(k, equated[k]);
-            sums_[Quantity::scale].add(k, unrounded[k]);
-            sums_[Quantity::rounded].add(k, rounded[k]);
+            sums_[Quantity::raw].add(r, k, equated[k]);
+            sums_[Quantity::scale].add(r, k, unrounded[k]);
+            sums_[Quantity::rounded].add(r, k, rounded[k]);
             ++histogram_[static_cast<std::size_t>(k) * static_cast<std::size_t>(scale_points_) +
                          static_cast<std::size_t>(histogram_slot(rounded[k], scale))];
         }
