@@ -107,6 +107,7 @@ enum class Method : std::int16_t {
     identity = 6,    // the line through the two scales' ends
     circle_arc = 7,  // Livingston and Kim's simplified circle-arc equating
     synthetic = 8,   // a weighted average of linear and identity equating
+    kernel = 9,      // kernel equating with a Gaussian kernel, after log-linear pre-smoothing
 };
 
 // What a method's parameter is and which values it takes.

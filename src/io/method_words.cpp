@@ -15,6 +15,7 @@ constexpr MethodWords kWords[] = {
     {Method::identity, "Identity", "I", "Identity"},
     {Method::circle_arc, "Circle-arc", "C", "Circle"},
     {Method::synthetic, "Synthetic", "S", "Synthetic"},
+    {Method::kernel, "Kernel", "K", "Kernel"},
 };
 
 // "a, b, c or d" of one field of every method's words.

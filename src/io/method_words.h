@@ -23,7 +23,7 @@ std::span<const MethodWords> method_words();
 
 const MethodWords& words_of(Method method);
 
-// The method a word selects by its first letters (PO, PR, N, L, M, I, C, S), in any case, or
+// The method a word selects by its first letters (PO, PR, N, L, M, I, C, S, K), in any case, or
 // nullptr when it selects none.
 const MethodWords* method_of_word(std::string_view word);
 

@@ -378,6 +378,9 @@ std::string StudyReader::read_method(std::span<const std::string_view> values, i
     if (info->method == Method::presmoothing && values.size() == 1) {
         return "method Presmoothing needs the log-linear degree, as in `method Pre 6`";
     }
+    if (info->method == Method::kernel && values.size() == 1) {
+        return "method Kernel needs the log-linear degree, as in `method Kernel 6`";
+    }
     if (info->method == Method::postsmoothing) {
         method.parameter = kDefaultPostsmoothingParameter;
     }
@@ -404,7 +407,7 @@ std::string StudyReader::read_method(std::span<const std::string_view> values, i
 }
 
 std::string StudyReader::read_method_parameter(std::string_view token, MethodSpec& method) {
-    const bool degree = method.method == Method::presmoothing;
+    const bool degree = parameter_rule(method.method) == ParameterRule::degree;
     const char* what = degree ? "log-linear degree" : "smoothing parameter";
     const NumberRead read = read_whole_double(token, method.parameter);
     if (read != NumberRead::ok) {

@@ -89,6 +89,7 @@ TEST(EqsimMain, SmoothingParameterMustSuitTheMethod) {
     EXPECT_NE(check("SM Post\nP 1.0\n"), testing::kSmoothingStatus);
     EXPECT_NE(check("SM Pre\nP 1.0\n"), testing::kSmoothingStatus);
     EXPECT_EQ(check("SM Synthetic\nP 1.5\n"), testing::kSmoothingStatus);
+    EXPECT_EQ(check("SM Kernel\nP 0.9\n"), testing::kSmoothingStatus);
     EXPECT_EQ(check("SM S\nP -0.01\n"), testing::kSmoothingStatus);
     EXPECT_EQ(check("SM Synthetic\nP 1\n"), 0);
     EXPECT_EQ(check("SM Identity\nP 7\n"), 0);
@@ -168,8 +169,9 @@ TEST(EqsimMain, ReportHeaderOfEveryMethod) {
           Header{"None", "Unsmoothed equipercentile", ""}, Header{"Linear", "Linear", ""},
           Header{"Mean", "Mean", ""}, Header{"Identity", "Identity", ""},
           Header{"Circle-arc", "Circle-arc", ""},
-          Header{"Syn", "Synthetic", "Smoothing parameter:\t0.300000\n"}}) {
-        const std::string p = h.method == "Pre" ? "6" : "0.3";
+          Header{"Syn", "Synthetic", "Smoothing parameter:\t0.300000\n"},
+          Header{"K", "Kernel", "Smoothing parameter:\t6.000000\n"}}) {
+        const std::string p = h.method == "Pre" || h.method == "K" ? "6" : "0.3";
         const Scenario s("SM " + h.method + "\nP " + p + "\nR 1\nSE 3\nC 1 2 3\nSC 1 36 1\n");
         const auto r = s.run();
         ASSERT_EQ(r.status, 0) << h.method << r.err;
@@ -225,7 +227,8 @@ TEST(EqsimMain, ExampleReportsMatchTheirGoldenCopies) {
     std::filesystem::copy(source + "/examples", top.file("examples"),
                           std::filesystem::copy_options::recursive, error);
     ASSERT_FALSE(error) << error.message();
-    for (const std::string example : {"linear", "mean", "postsmooth", "presmooth", "unsmoothed"}) {
+    for (const std::string example :
+         {"linear", "mean", "postsmooth", "presmooth", "unsmoothed", "kernel"}) {
         const auto r = testing::run_executable("examples/" + example + ".ctl", top.path());
         EXPECT_EQ(r.status, 0) << example << ": " << r.err;
         EXPECT_EQ(r.err, "") << example << ": an example gives no warning";

@@ -8,6 +8,6 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 eqsim=${1:-$top/build/eqsim}
 case $eqsim in /*) ;; *) eqsim=$PWD/$eqsim ;; esac
 cd "$top"
-for example in linear mean postsmooth presmooth unsmoothed; do
+for example in linear mean postsmooth presmooth unsmoothed kernel; do
     "$eqsim" "examples/$example.ctl" >"tests/golden/$example.txt"
 done

@@ -72,6 +72,7 @@ TEST(EqsimStudy, ConditionAtTheTotalsIsWhatEqsimReports) {
         dir.write("study.txt", "data " + data +
                                    "\nmethod Post 0.3\nmethod Pre 6\nmethod None\nmethod Linear\n"
                                    "method Mean\nmethod Identity\nmethod Circle\nmethod Syn\n"
+                                   "method Kernel 4\n"
                                    "replications 25\nseed -4242\noutput out\n");
     const RunResult r = run_study({study, "--jobs", "2"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -87,7 +88,8 @@ TEST(EqsimStudy, ConditionAtTheTotalsIsWhatEqsimReports) {
                                                    {Method::mean, "SM Mean\n"},
                                                    {Method::identity, "SM Identity\n"},
                                                    {Method::circle_arc, "SM Circle-arc\n"},
-                                                   {Method::synthetic, "SM Synthetic\nP 0.5\n"}};
+                                                   {Method::synthetic, "SM Synthetic\nP 0.5\n"},
+                                                   {Method::kernel, "SM Kernel\nP 4\n"}};
     for (const auto& [method, settings] : control) {
         ASSERT_EQ(scores.front().seed, 4242);
         const std::string ctl =

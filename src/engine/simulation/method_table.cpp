@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/equating/equipercentile.h"
+#include "engine/equating/kernel_equating.h"
 #include "engine/equating/linear_equating.h"
 #include "engine/equating/small_sample_equating.h"
 #include "engine/smoothing/loglinear.h"
@@ -54,6 +55,11 @@ Status equate_synthetic_entry(const SamplePair& s, double weight, std::span<doub
                                                                              : failed();
 }
 
+Status equate_kernel_entry(const SamplePair& s, double parameter, std::span<double> equated) {
+    const int degree = loglinear_degree(parameter);
+    return kernel_equate(s, degree, degree, equated) ? Status::ok() : failed();
+}
+
 constexpr MethodInfo kMethods[] = {
     {Method::postsmoothing, Design::random_groups, "Post-Smoothing", ParameterRule::smoothing_value,
      equate_postsmoothed, 110.0},
@@ -70,11 +76,13 @@ constexpr MethodInfo kMethods[] = {
      equate_circle_arc_entry, 2.0},
     {Method::synthetic, Design::random_groups, "Synthetic", ParameterRule::weight,
      equate_synthetic_entry, 1.2},
+    {Method::kernel, Design::random_groups, "Kernel", ParameterRule::degree, equate_kernel_entry,
+     3000.0},
 };
 
 constexpr Method kMethodCodes[] = {Method::postsmoothing, Method::presmoothing, Method::unsmoothed,
                                    Method::linear,        Method::mean,         Method::identity,
-                                   Method::circle_arc,    Method::synthetic};
+                                   Method::circle_arc,    Method::synthetic,    Method::kernel};
 
 }  // namespace
 
@@ -111,10 +119,13 @@ Status check_parameter(const MethodChoice& choice) {
     switch (parameter_rule(choice.method)) {
         case ParameterRule::degree:
             if (p < 1.0) {
-                return Status::error(Status::Code::invalid_input,
-                                     "pre-smoothing needs a smoothing parameter (the log-linear "
-                                     "degree) of 1.0 or more, not " +
-                                         std::to_string(p));
+                return Status::error(
+                    Status::Code::invalid_input,
+                    std::string(choice.method == Method::kernel ? "kernel equating"
+                                                                : "pre-smoothing") +
+                        " needs a smoothing parameter (the log-linear degree) of "
+                        "1.0 or more, not " +
+                        std::to_string(p));
             }
             break;
         case ParameterRule::smoothing_value:
