@@ -30,7 +30,7 @@ TEST(RunReplications, EverySamplingPathGivesTheSameReportForEveryMethod) {
         for (const Method method : all_methods()) {
             ControlParameters params;
             params.method = method;
-            params.smoothing = method == Method::presmoothing ? 4.0 : 0.2;
+            params.smoothing = parameter_rule(method) == ParameterRule::degree ? 4.0 : 0.2;
             params.replications = 30;
             params.seed = 8675309;
             params.scale = ScaleSpec{1.0, 12.0, 1.0};
