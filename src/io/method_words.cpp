@@ -1,6 +1,9 @@
 #include "io/method_words.h"
 
+#include <cmath>
 #include <cstddef>
+
+#include "io/text_lines.h"
 
 namespace eqsim {
 
@@ -94,6 +97,68 @@ const MethodWords* method_of_table_word(std::string_view word) {
 
 bool word_begins_method_name(std::string_view word, const MethodWords& words) {
     return begins(word, words.word) || begins(word, method_name(words.method));
+}
+
+namespace {
+
+// Reads the parameter token of a method that takes one into choice.parameter.
+std::string read_method_parameter(std::string_view token, MethodChoice& choice) {
+    const bool degree = parameter_rule(choice.method) == ParameterRule::degree;
+    const char* what = degree ? "log-linear degree" : "smoothing parameter";
+    const NumberRead read = read_whole_double(token, choice.parameter);
+    if (read != NumberRead::ok) {
+        return number_problem(what, token, read);
+    }
+    if (!std::isfinite(choice.parameter)) {
+        return std::string(what) + " " + quoted(token) + " is not a finite number";
+    }
+    if (Status s = check_parameter(choice); !s.is_ok()) {
+        return s.diagnostic();
+    }
+    if (degree &&
+        (choice.parameter != std::trunc(choice.parameter) || choice.parameter > 32767.0)) {
+        return "log-linear degree " + quoted(token) + " is not a whole number from 1 to 32767";
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string read_method_words(std::span<const std::string_view> values, MethodChoice& choice,
+                              bool& shows_parameter) {
+    if (values.empty()) {
+        return "method needs a method word: " + hint_list();
+    }
+    const MethodWords* info = method_of_word(values[0]);
+    if (info == nullptr) {
+        return "method " + quoted(values[0]) + " names no method; use " + hint_list();
+    }
+    choice = MethodChoice{info->method, 0.0};
+    shows_parameter = parameter_rule(info->method) != ParameterRule::none;
+    if (values.size() > 2) {
+        return "method takes a word and at most one parameter, found " +
+               std::to_string(values.size()) + " values";
+    }
+    if (!shows_parameter && values.size() == 2) {
+        return "method " + std::string(info->word) + " takes no parameter, found " +
+               quoted(values[1]) + "; remove it";
+    }
+    if (info->method == Method::presmoothing && values.size() == 1) {
+        return "method Presmoothing needs the log-linear degree, as in `method Pre 6`";
+    }
+    if (info->method == Method::kernel && values.size() == 1) {
+        return "method Kernel needs the log-linear degree, as in `method Kernel 6`";
+    }
+    if (info->method == Method::postsmoothing) {
+        choice.parameter = kDefaultPostsmoothingParameter;
+    }
+    if (info->method == Method::synthetic) {
+        choice.parameter = kDefaultSyntheticWeight;
+    }
+    if (values.size() == 2) {
+        return read_method_parameter(values[1], choice);
+    }
+    return {};
 }
 
 std::string full_word_list(std::string_view joiner) {

@@ -35,6 +35,19 @@ const MethodWords* method_of_table_word(std::string_view word);
 // Linear, "Mean-sigma" Mean).
 bool word_begins_method_name(std::string_view word, const MethodWords& words);
 
+// The parameters of the methods that take one when a study does not give it.
+inline constexpr double kDefaultPostsmoothingParameter = 0.25;
+inline constexpr double kDefaultSyntheticWeight = 0.5;
+
+// Reads a method as a study file's method line gives it: values are a method word and at most one
+// parameter. The degree of Presmoothing and Kernel is required and must be a whole number from 1
+// to 32767 (eqsim truncates a fractional degree; a study would label a run by a degree it did not
+// use); Postsmoothing and Synthetic take their default without one; the others take none. Returns
+// an empty text and fills choice (parameter 0 where the method takes none) and shows_parameter
+// (whether the method takes one), or says what is wrong.
+std::string read_method_words(std::span<const std::string_view> values, MethodChoice& choice,
+                              bool& shows_parameter);
+
 // "Postsmoothing, Presmoothing, None, ... or Synthetic": the full words, for messages; the words
 // suggested ("Post, Pre, None, ... or Synthetic"); the letters ("PO, PR, N, ... or S"). joiner
 // goes before the last item: " or " or " and ".

@@ -203,4 +203,52 @@ bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of
     return read_integer_prefix(token, value, out_of_range, used);
 }
 
+namespace {
+
+// The whole token as a number of Value's kind.
+template <typename Value>
+NumberRead read_whole_number(std::string_view token, Value& value) {
+    if (!token.empty() && token[0] == '+') {
+        token.remove_prefix(1);
+        if (!token.empty() && token[0] == '-') {
+            return NumberRead::malformed;
+        }
+    }
+    const char* end = token.data() + token.size();
+    const auto [stop, error] = std::from_chars(token.data(), end, value);
+    if (error == std::errc::result_out_of_range && stop == end) {
+        return NumberRead::out_of_range;
+    }
+    return error == std::errc() && stop == end ? NumberRead::ok : NumberRead::malformed;
+}
+
+}  // namespace
+
+NumberRead read_whole_integer(std::string_view token, std::int32_t& value) {
+    return read_whole_number(token, value);
+}
+
+NumberRead read_whole_double(std::string_view token, double& value) {
+    return read_whole_number(token, value);
+}
+
+std::string integer_problem(std::string_view what, std::string_view token, NumberRead read) {
+    if (read == NumberRead::out_of_range) {
+        return std::string(what) + " " + quoted(token) +
+               " does not fit a 32-bit integer; give a value from -2147483648 to 2147483647";
+    }
+    return std::string(what) + " " + quoted(token) +
+           " is not a whole number; write its decimal digits alone (no point, exponent or "
+           "separators)";
+}
+
+std::string number_problem(std::string_view what, std::string_view token, NumberRead read) {
+    if (read == NumberRead::out_of_range) {
+        return std::string(what) + " " + quoted(token) +
+               " is beyond the range of a double; give a value of ordinary size";
+    }
+    return std::string(what) + " " + quoted(token) +
+           " is not a number; write it in decimal, as in 0.25 or 1e-3";
+}
+
 }  // namespace eqsim

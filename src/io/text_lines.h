@@ -62,4 +62,15 @@ bool read_int32_prefix(std::string_view token, std::int32_t& value, bool& out_of
 bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of_range,
                        std::size_t* used = nullptr);
 
+// Whole tokens as numbers, as study files read them: the whole token must be the number (an
+// optional sign, decimal digits and, for a double, a fraction and an exponent; "inf" and "nan"
+// read, and are refused later as not finite).
+enum class NumberRead { ok, malformed, out_of_range };
+NumberRead read_whole_integer(std::string_view token, std::int32_t& value);
+NumberRead read_whole_double(std::string_view token, double& value);
+
+// What is wrong with a token that did not read: "WHAT "TOKEN" is not a whole number; ...".
+std::string integer_problem(std::string_view what, std::string_view token, NumberRead read);
+std::string number_problem(std::string_view what, std::string_view token, NumberRead read);
+
 }  // namespace eqsim

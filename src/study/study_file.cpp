@@ -57,53 +57,6 @@ Tokens tokens_of(std::string_view line) {
     }
 }
 
-enum class NumberRead { ok, malformed, out_of_range };
-
-// The whole token as a number of Value's kind (an optional sign, decimal digits and, for a
-// double, a fraction and an exponent; "inf" and "nan" read, and are refused later as not finite).
-template <typename Value>
-NumberRead read_whole_number(std::string_view token, Value& value) {
-    if (!token.empty() && token[0] == '+') {
-        token.remove_prefix(1);
-        if (!token.empty() && token[0] == '-') {
-            return NumberRead::malformed;
-        }
-    }
-    const char* end = token.data() + token.size();
-    const auto [stop, error] = std::from_chars(token.data(), end, value);
-    if (error == std::errc::result_out_of_range && stop == end) {
-        return NumberRead::out_of_range;
-    }
-    return error == std::errc() && stop == end ? NumberRead::ok : NumberRead::malformed;
-}
-
-NumberRead read_whole_integer(std::string_view token, std::int32_t& value) {
-    return read_whole_number(token, value);
-}
-
-NumberRead read_whole_double(std::string_view token, double& value) {
-    return read_whole_number(token, value);
-}
-
-std::string integer_problem(std::string_view what, std::string_view token, NumberRead read) {
-    if (read == NumberRead::out_of_range) {
-        return std::string(what) + " " + quoted(token) +
-               " does not fit a 32-bit integer; give a value from -2147483648 to 2147483647";
-    }
-    return std::string(what) + " " + quoted(token) +
-           " is not a whole number; write its decimal digits alone (no point, exponent or "
-           "separators)";
-}
-
-std::string number_problem(std::string_view what, std::string_view token, NumberRead read) {
-    if (read == NumberRead::out_of_range) {
-        return std::string(what) + " " + quoted(token) +
-               " is beyond the range of a double; give a value of ordinary size";
-    }
-    return std::string(what) + " " + quoted(token) +
-           " is not a number; write it in decimal, as in 0.25 or 1e-3";
-}
-
 // The study file's folder as a prefix of its name, separator included ("" for none).
 std::string folder_of(const std::string& path) {
     return path.substr(0, path.size() - platform::base_of(path).size());
@@ -165,7 +118,6 @@ class StudyReader {
     std::string read_sizes(std::span<const std::string_view> values, int line);
     std::string read_size_pair(std::string_view token, int line);
     std::string read_method(std::span<const std::string_view> values, int line);
-    std::string read_method_parameter(std::string_view token, MethodSpec& method);
     std::string read_replications(std::span<const std::string_view> values);
     std::string read_seed(std::span<const std::string_view> values);
     std::string read_criterion(std::span<const std::string_view> values, int line);
@@ -356,42 +308,15 @@ std::string StudyReader::read_size_pair(std::string_view token, int line) {
 }
 
 std::string StudyReader::read_method(std::span<const std::string_view> values, int line) {
-    if (values.empty()) {
-        return "method needs a method word: " + hint_list();
-    }
-    const MethodWords* info = method_of_word(values[0]);
-    if (info == nullptr) {
-        return "method " + quoted(values[0]) + " names no method; use " + hint_list();
-    }
     MethodSpec method;
-    method.method = info->method;
     method.line = line;
-    method.has_parameter = parameter_rule(info->method) != ParameterRule::none;
-    if (values.size() > 2) {
-        return "method takes a word and at most one parameter, found " +
-               std::to_string(values.size()) + " values";
+    MethodChoice choice;
+    if (std::string problem = read_method_words(values, choice, method.has_parameter);
+        !problem.empty()) {
+        return problem;
     }
-    if (!method.has_parameter && values.size() == 2) {
-        return "method " + std::string(info->word) + " takes no parameter, found " +
-               quoted(values[1]) + "; remove it";
-    }
-    if (info->method == Method::presmoothing && values.size() == 1) {
-        return "method Presmoothing needs the log-linear degree, as in `method Pre 6`";
-    }
-    if (info->method == Method::kernel && values.size() == 1) {
-        return "method Kernel needs the log-linear degree, as in `method Kernel 6`";
-    }
-    if (info->method == Method::postsmoothing) {
-        method.parameter = kDefaultPostsmoothingParameter;
-    }
-    if (info->method == Method::synthetic) {
-        method.parameter = kDefaultSyntheticWeight;
-    }
-    if (values.size() == 2) {
-        if (std::string problem = read_method_parameter(values[1], method); !problem.empty()) {
-            return problem;
-        }
-    }
+    method.method = choice.method;
+    method.parameter = choice.parameter;
     for (const MethodSpec& earlier : study_.methods) {
         if (earlier.method == method.method && earlier.parameter == method.parameter) {
             return "this method and parameter repeat line " + std::to_string(earlier.line) +
@@ -403,27 +328,6 @@ std::string StudyReader::read_method(std::span<const std::string_view> values, i
                " methods; split the study into several files";
     }
     study_.methods.push_back(method);
-    return {};
-}
-
-std::string StudyReader::read_method_parameter(std::string_view token, MethodSpec& method) {
-    const bool degree = parameter_rule(method.method) == ParameterRule::degree;
-    const char* what = degree ? "log-linear degree" : "smoothing parameter";
-    const NumberRead read = read_whole_double(token, method.parameter);
-    if (read != NumberRead::ok) {
-        return number_problem(what, token, read);
-    }
-    if (!std::isfinite(method.parameter)) {
-        return std::string(what) + " " + quoted(token) + " is not a finite number";
-    }
-    if (Status s = check_parameter({method.method, method.parameter}); !s.is_ok()) {
-        return s.diagnostic();
-    }
-    // eqsim truncates a fractional degree; here it would label a run by a degree it did not use.
-    if (degree &&
-        (method.parameter != std::trunc(method.parameter) || method.parameter > 32767.0)) {
-        return "log-linear degree " + quoted(token) + " is not a whole number from 1 to 32767";
-    }
     return {};
 }
 

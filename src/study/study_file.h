@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engine/study/study.h"
+#include "io/method_words.h"
 
 namespace eqsim::study {
 
@@ -35,8 +36,6 @@ inline constexpr std::size_t kMaxStudySizePairs = 1000;
 inline constexpr std::size_t kMaxStudyMethods = 100;
 
 inline constexpr std::int32_t kDefaultStudyReplications = 1000;
-inline constexpr double kDefaultPostsmoothingParameter = 0.25;
-inline constexpr double kDefaultSyntheticWeight = 0.5;
 
 struct DataSetSpec {
     std::string as_given;  // the path as the study file writes it (the tables' `data` column)
