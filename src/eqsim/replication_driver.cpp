@@ -7,7 +7,7 @@
 #include "io/data_file.h"
 #include "io/platform/platform.h"
 #include "io/report_destination.h"
-#include "io/text_lines.h"
+#include "io/tokens.h"
 
 namespace eqsim {
 

@@ -13,6 +13,7 @@
 #include "engine/numeric/storage.h"
 #include "io/platform/platform.h"
 #include "io/text_lines.h"
+#include "io/tokens.h"
 
 namespace eqsim {
 

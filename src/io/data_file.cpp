@@ -11,6 +11,7 @@
 #include "engine/numeric/storage.h"
 #include "io/platform/platform.h"
 #include "io/text_lines.h"
+#include "io/tokens.h"
 
 namespace eqsim {
 

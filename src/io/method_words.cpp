@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "io/text_lines.h"
+#include "io/tokens.h"
 
 namespace eqsim {
 

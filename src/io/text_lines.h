@@ -1,15 +1,12 @@
 // Reading the control and data files: bounded line reads that also report what a plain text read
-// would hide (an over-long line, a NUL byte, a read error), the byte-order mark at the start of a
-// file, and the tokenizer both files share.
+// would hide (an over-long line, a NUL byte, a read error), and the byte-order mark at the start of
+// a file. What a line holds is split and read by tokens.h.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <span>
 #include <string>
-#include <string_view>
 
 namespace eqsim {
 
@@ -37,40 +34,5 @@ LineStatus read_text_line(std::FILE* file, std::size_t keep_limit, TextLine& lin
 
 // Consumes a UTF-8 byte-order mark at the current (initial) position, if there is one.
 void skip_byte_order_mark(std::FILE* file);
-
-// Splits line into tokens separated by blanks and tabs, ending at a carriage return, a newline or
-// the end of the text. Returns the number of tokens stored whole: at most token_limit, and the
-// token characters plus one terminator per token never exceed byte_limit.
-int split_tokens(int token_limit, int byte_limit, std::string_view line,
-                 std::span<std::string_view> tokens);
-
-// A token as a diagnostic shows it: in double quotes, with every byte that is not printable
-// ASCII written as \xHH, so that a binary file cannot garble the user's terminal.
-std::string quoted(std::string_view token);
-
-// A number as diagnostics and tables show it: the shortest text that reads back as the same value
-// ("0.1", "500", "1e+300", "-0", "5e-324"), written by std::to_chars, which no locale affects.
-void append_number(double value, std::string& out);
-std::string number_text(double value);
-
-// Formatted input of one token's leading text, as the control and data files use it.
-// Each returns false when the token has no leading number (or it does not fit the type). When used
-// is given, it receives how many of the token's characters the number took (the rest is ignored).
-bool read_double_prefix(std::string_view token, double& value, std::size_t* used = nullptr);
-bool read_int32_prefix(std::string_view token, std::int32_t& value, bool& out_of_range,
-                       std::size_t* used = nullptr);
-bool read_int16_prefix(std::string_view token, std::int16_t& value, bool& out_of_range,
-                       std::size_t* used = nullptr);
-
-// Whole tokens as numbers, as study files read them: the whole token must be the number (an
-// optional sign, decimal digits and, for a double, a fraction and an exponent; "inf" and "nan"
-// read, and are refused later as not finite).
-enum class NumberRead { ok, malformed, out_of_range };
-NumberRead read_whole_integer(std::string_view token, std::int32_t& value);
-NumberRead read_whole_double(std::string_view token, double& value);
-
-// What is wrong with a token that did not read: "WHAT "TOKEN" is not a whole number; ...".
-std::string integer_problem(std::string_view what, std::string_view token, NumberRead read);
-std::string number_problem(std::string_view what, std::string_view token, NumberRead read);
 
 }  // namespace eqsim

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "io/text_lines.h"
+#include "io/tokens.h"
 #include "study/plots.h"
 
 namespace eqsim::study {

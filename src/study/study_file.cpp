@@ -14,6 +14,7 @@
 #include "io/platform/platform.h"
 #include "io/settings.h"
 #include "io/text_lines.h"
+#include "io/tokens.h"
 
 namespace eqsim::study {
 

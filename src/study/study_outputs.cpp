@@ -11,6 +11,7 @@
 #include "io/platform/platform.h"
 #include "io/report_destination.h"
 #include "io/text_lines.h"
+#include "io/tokens.h"
 #include "study/index_page.h"
 #include "study/plots.h"
 

@@ -3,7 +3,7 @@
 #include "io/data_file.h"
 #include "io/located.h"
 #include "io/method_words.h"
-#include "io/text_lines.h"
+#include "io/tokens.h"
 #include "study/tables.h"
 
 namespace eqsim::study {

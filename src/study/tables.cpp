@@ -9,7 +9,7 @@
 #include <tuple>
 
 #include "io/method_words.h"
-#include "io/text_lines.h"
+#include "io/tokens.h"
 #include "study/study_run.h"
 
 namespace eqsim::study {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "io/text_lines.h"
+#include "io/tokens.h"
 #include "support/temp_dir.h"
 
 namespace eqsim {

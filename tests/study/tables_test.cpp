@@ -1,6 +1,6 @@
 #include "study/tables.h"
 
-#include "io/text_lines.h"
+#include "io/tokens.h"
 
 #include <gtest/gtest.h>
 
