@@ -32,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,6 +41,7 @@
 #include "engine/equating/scale_conversion.h"
 #include "engine/numeric/status.h"
 #include "engine/sampling/uniform_random.h"
+#include "engine/simulation/monte_carlo_errors.h"
 
 namespace eqsim {
 
@@ -190,6 +192,15 @@ struct SimulationOptions {
 
     // How samples are drawn; every choice gives the same samples.
     SamplingChoice sampling;
+
+    // For studies: what each method's results are measured against, and the cut scores of pass
+    // and fail decisions. criteria holds the criterion's equated raw, unrounded and rounded scale
+    // scores (Kx values each): one for every method, in the order of methods, or one for all.
+    // With criteria, each method's result carries the Monte Carlo standard errors of its indices
+    // and, with cuts, its decisions. cuts holds scale points (0 at the scale's minimum; see
+    // scale_point_index()), strictly increasing, at most kMaxCuts; it needs criteria.
+    std::span<const PerQuantity<std::vector<double>>> criteria;
+    std::span<const std::int32_t> cuts;
 };
 
 // Mean and standard deviation (divisor R) over replications, per new-form raw score.
@@ -205,6 +216,8 @@ struct MethodResult {
     // Kx rows of scale_points counts: how many replications put raw score x's rounded scale
     // score on each scale point, from the minimum up.
     std::vector<std::int32_t> histogram;
+    // With SimulationOptions::criteria: the Monte Carlo standard errors and the decisions.
+    std::optional<MonteCarloErrors> errors;
 };
 
 struct SimulationResult {

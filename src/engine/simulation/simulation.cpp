@@ -113,6 +113,14 @@ class MethodRun {
             sums_[q].reset(kx);
         }
         histogram_.assign(n * static_cast<std::size_t>(scale_points), 0);
+        slots_.assign(n, 0);
+    }
+
+    // Measures the replications against a criterion from now on, for their Monte Carlo standard
+    // errors and decisions.
+    Status track_errors(const MonteCarloSetup& setup) {
+        tracking_ = true;
+        return errors_.reset(setup);
     }
 
     // Equates one pair of samples, converts to the scale and adds the scores to the sums.
@@ -149,6 +157,10 @@ class MethodRun {
                                                     std::to_string(k)));
         }
         accumulate(r, kx, scale);
+        if (tracking_) {
+            errors_.add_replication(values_[Quantity::raw], values_[Quantity::scale],
+                                    values_[Quantity::rounded], slots_);
+        }
         return Status::ok();
     }
 
@@ -170,23 +182,15 @@ class MethodRun {
                      first_non_finite(moments.sd, kx) < 0;
         }
         result.histogram = std::move(histogram_);
+        if (tracking_) {
+            MonteCarloErrors errors;
+            finite = finite && errors_.finish(errors);
+            result.errors = std::move(errors);
+        }
         return finite;
     }
 
   private:
-    int histogram_slot(double rounded_score, const ScaleSpec& scale) const {
-        const double slot = std::trunc((rounded_score - scale.min) / scale.increment + 0.5);
-        // Scales whose ends are not multiples of the increment can round just past them; such a
-        // score counts at the nearest end so that every row still sums to R.
-        if (!(slot >= 0.0)) {
-            return 0;
-        }
-        if (slot > static_cast<double>(scale_points_ - 1)) {
-            return scale_points_ - 1;
-        }
-        return static_cast<int>(slot);
-    }
-
     void accumulate(std::int32_t r, int kx, const ScaleSpec& scale) {
         const std::vector<double>& equated = values_[Quantity::raw];
         const std::vector<double>& unrounded = values_[Quantity::scale];
@@ -195,8 +199,12 @@ class MethodRun {
             sums_[Quantity::raw].add(r, k, equated[k]);
             sums_[Quantity::scale].add(r, k, unrounded[k]);
             sums_[Quantity::rounded].add(r, k, rounded[k]);
+            // Scales whose ends are not multiples of the increment can round just past them;
+            // such a score counts at the nearest end so that every row still sums to R.
+            const int slot = scale_point_index(rounded[k], scale, scale_points_);
+            slots_[k] = slot;
             ++histogram_[static_cast<std::size_t>(k) * static_cast<std::size_t>(scale_points_) +
-                         static_cast<std::size_t>(histogram_slot(rounded[k], scale))];
+                         static_cast<std::size_t>(slot)];
         }
     }
 
@@ -206,6 +214,9 @@ class MethodRun {
     PerQuantity<std::vector<double>> values_;  // the current replication's scores
     PerQuantity<Accumulator> sums_;
     std::vector<std::int32_t> histogram_;
+    std::vector<std::int32_t> slots_;  // the scale points of the replication's rounded scores
+    bool tracking_ = false;
+    MonteCarloAccumulator errors_;
 };
 
 Status invalid(std::string what) {
@@ -233,6 +244,34 @@ Status settle_sizes(const SimulationOptions& options, std::int32_t& new_size,
         return s;
     }
     return settle_size(options.old_size, p.default_old_size(), "old-form", old_size);
+}
+
+// Sets every method's run to measure its replications against its criterion.
+Status track_errors(const SimulationOptions& options, int scale_points,
+                    std::vector<MethodRun>& runs) {
+    const Population& population = *options.population;
+    std::vector<std::int32_t> criterion_slots;
+    for (std::size_t m = 0; m < runs.size(); ++m) {
+        const PerQuantity<std::vector<double>>& criterion =
+            options.criteria[options.criteria.size() == 1 ? 0 : m];
+        criterion_slots.clear();
+        for (const double rounded : criterion[Quantity::rounded]) {
+            criterion_slots.push_back(scale_point_index(rounded, options.scale, scale_points));
+        }
+        MonteCarloSetup setup;
+        setup.replications = options.replications;
+        setup.weights = population.new_relative();
+        setup.criterion_equated = criterion[Quantity::raw];
+        setup.criterion_unrounded = criterion[Quantity::scale];
+        setup.criterion_rounded = criterion[Quantity::rounded];
+        setup.cuts = options.cuts;
+        setup.scale_points = scale_points;
+        setup.criterion_slots = criterion_slots;
+        if (Status s = runs[m].track_errors(setup); !s.is_ok()) {
+            return s;
+        }
+    }
+    return Status::ok();
 }
 
 Status run_checked(const SimulationOptions& options, SimulationResult& result) {
@@ -267,6 +306,11 @@ Status run_checked(const SimulationOptions& options, SimulationResult& result) {
     }
     new_form.size = result.new_size;
     old_form.size = result.old_size;
+    if (!options.criteria.empty()) {
+        if (Status s = track_errors(options, result.scale_points, runs); !s.is_ok()) {
+            return s;
+        }
+    }
 
     UniformRandom random;
     seed_uniform(random, options.seed);
@@ -327,6 +371,15 @@ Status check_settings(const SimulationOptions& options) {
     }
     if (options.methods.empty()) {
         return invalid("no equating method given");
+    }
+    if (!options.criteria.empty() && options.criteria.size() != 1 &&
+        options.criteria.size() != options.methods.size()) {
+        return invalid("the criteria are " + std::to_string(options.criteria.size()) + " for " +
+                       std::to_string(options.methods.size()) +
+                       " methods; give one for every method, or one for all");
+    }
+    if (!options.cuts.empty() && options.criteria.empty()) {
+        return invalid("cut scores need a criterion to decide against");
     }
     for (const MethodChoice& choice : options.methods) {
         if (Status s = check_parameter(choice); !s.is_ok()) {

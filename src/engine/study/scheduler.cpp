@@ -36,7 +36,39 @@ SimulationOptions simulation_options(const StudyPlan& plan, const Condition& c) 
     o.seed = c.seed;
     o.new_size = c.new_size;
     o.old_size = c.old_size;
+    o.cuts = c.cut_points;
     return o;
+}
+
+void set_errors(const QuantityErrors* errors, std::size_t x, ScoreRow& row) {
+    if (errors != nullptr) {
+        row.mcse_mean = errors->mean[x];
+        row.mcse_se = errors->se[x];
+        row.mcse_rmse = errors->rmse[x];
+    }
+}
+
+void set_errors(const QuantityErrors* errors, SummaryRow& row) {
+    if (errors != nullptr) {
+        row.mcse_se_w = errors->se_w;
+        row.mcse_bias_w = errors->bias_w;
+        row.mcse_rmse_w = errors->rmse_w;
+        row.mcse_se_u = errors->se_u;
+        row.mcse_bias_u = errors->bias_u;
+        row.mcse_rmse_u = errors->rmse_u;
+    }
+}
+
+// One quantity's Monte Carlo standard errors in a method's result, or null when there are none
+// (fewer than two replications).
+const QuantityErrors* errors_of(const MethodResult& r, Quantity q) {
+    if (!r.errors) {
+        return nullptr;
+    }
+    const std::optional<QuantityErrors>& e = q == Quantity::raw     ? r.errors->equated
+                                             : q == Quantity::scale ? r.errors->unrounded
+                                                                    : r.errors->rounded;
+    return e ? &*e : nullptr;
 }
 
 // The rows of one condition from its methods' results, in the study's method order.
@@ -64,6 +96,7 @@ void append_rows(const StudyPlan& plan, const Condition& c, const SimulationResu
                 row.mean = r.moments[q].mean[x];
                 row.se = r.moments[q].sd[x];
                 set_bias_and_rmse(row);
+                set_errors(errors_of(r, q), x, row);
                 out.scores.push_back(std::move(row));
             }
         }
@@ -79,6 +112,30 @@ void append_rows(const StudyPlan& plan, const Condition& c, const SimulationResu
         }
     }
     out.summaries = summarise_all_scores(out.scores);
+    // summarise_all_scores gives each method's quantities in order, methods in order.
+    for (std::size_t i = 0; i < out.summaries.size(); ++i) {
+        set_errors(errors_of(result.methods[i / kQuantities.size()], out.summaries[i].quantity),
+                   out.summaries[i]);
+    }
+    for (std::size_t m = 0; m < result.methods.size(); ++m) {
+        const MethodResult& r = result.methods[m];
+        if (!r.errors) {
+            continue;
+        }
+        const RowKey key = row_key(plan, c, m);
+        for (std::size_t i = 0; i < r.errors->decisions.size(); ++i) {
+            const CutDecision& d = r.errors->decisions[i];
+            DecisionRow row;
+            row.key = key;
+            row.seed = c.seed;
+            row.replications = plan.design.replications;
+            row.cut = plan.design.cuts[i];
+            row.criterion_pass = d.criterion_pass;
+            row.misclassified = d.misclassified;
+            row.mcse_misclassified = d.mcse_misclassified;
+            out.decisions.push_back(std::move(row));
+        }
+    }
 }
 
 // A piece of work: some of the methods of one condition.
@@ -265,6 +322,16 @@ class Scheduler {
         }
         SimulationOptions options = simulation_options(plan_, c);
         options.methods = methods;
+        // Each method's criterion: the condition's own for criterion Same, else the shared one.
+        std::vector<PerQuantity<std::vector<double>>> criteria;
+        if (c.criterion.size() == 1) {
+            criteria.push_back(c.criterion.front());
+        } else {
+            for (const std::size_t m : task.methods) {
+                criteria.push_back(c.criterion[m]);
+            }
+        }
+        options.criteria = criteria;
         const auto units = static_cast<std::int64_t>(task.methods.size());
         options.progress = [&](std::int32_t) {
             units_.fetch_add(units);

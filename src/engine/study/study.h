@@ -59,6 +59,9 @@ struct StudyDesign {
     std::int32_t replications = 1000;
     std::int32_t seed = 1;  // 1..kLargestSeed
     CriterionKind criterion = CriterionKind::unsmoothed;
+    // Cut scores of pass and fail decisions: rounded scale scores, strictly increasing, at most
+    // kMaxCuts, each a point of every data set's scale. Empty: no decisions.
+    std::vector<double> cuts;
 };
 
 // A data set at one pair of sample sizes, the unit the study's work is split into.
@@ -71,6 +74,8 @@ struct Condition {
     // The criterion's equated raw, unrounded and rounded scale scores: one per method for
     // CriterionKind::same, otherwise one shared by every method.
     std::vector<PerQuantity<std::vector<double>>> criterion;
+    // The cut scores as points of the data set's scale.
+    std::vector<std::int32_t> cut_points;
 };
 
 // Everything a study needs before its first replication.
@@ -139,6 +144,11 @@ struct ScoreRow {
     double se = 0.0;
     double bias = 0.0;
     double rmse = 0.0;
+    // Monte Carlo standard errors of mean (the same as of bias), se and rmse; empty when the
+    // condition ran fewer than two replications.
+    std::optional<double> mcse_mean;
+    std::optional<double> mcse_se;
+    std::optional<double> mcse_rmse;
 };
 
 struct SummaryRow {
@@ -152,6 +162,24 @@ struct SummaryRow {
     double se_u = 0.0;
     double bias_u = 0.0;
     double rmse_u = 0.0;
+    // Monte Carlo standard errors of the six; empty with fewer than two replications.
+    std::optional<double> mcse_se_w;
+    std::optional<double> mcse_bias_w;
+    std::optional<double> mcse_rmse_w;
+    std::optional<double> mcse_se_u;
+    std::optional<double> mcse_bias_u;
+    std::optional<double> mcse_rmse_u;
+};
+
+// What the equating error of one method does to the decisions at one cut score.
+struct DecisionRow {
+    RowKey key;
+    std::int64_t seed = 0;
+    std::int64_t replications = 0;
+    double cut = 0.0;             // the cut score, a rounded scale score
+    double criterion_pass = 0.0;  // the new form's population share that passes by the criterion
+    double misclassified = 0.0;   // mean over replications of the share whose decision changes
+    std::optional<double> mcse_misclassified;  // empty with fewer than two replications
 };
 
 // How many replications put a raw score's rounded scale score on one scale point.
@@ -167,6 +195,7 @@ struct ConditionResult {
     std::vector<ScoreRow> scores;       // per method, raw score, then quantity
     std::vector<SummaryRow> summaries;  // per method, then quantity
     std::vector<HistogramCell> histogram;
+    std::vector<DecisionRow> decisions;  // per method, then cut
 };
 
 // Sets row.bias = mean - criterion and row.rmse = sqrt(se^2 + bias^2) from the row's mean,

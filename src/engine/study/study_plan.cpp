@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "engine/equating/equipercentile.h"
+#include "engine/numeric/number_text.h"
 #include "engine/numeric/storage.h"
 #include "engine/sampling/uniform_random.h"
 #include "engine/study/study.h"
@@ -83,6 +84,32 @@ Status compute_criterion(const StudyPlan& plan, Condition& c) {
     return Status::ok();
 }
 
+// The cut scores as points of a data set's scale.
+Status cut_points_of(std::span<const double> cuts, const StudyDataSet& set,
+                     std::vector<std::int32_t>& points) {
+    if (cuts.size() > static_cast<std::size_t>(kMaxCuts)) {
+        return Status::error(Status::Code::invalid_input,
+                             "more than " + std::to_string(kMaxCuts) + " cut scores");
+    }
+    for (std::size_t i = 0; i < cuts.size(); ++i) {
+        std::int32_t point = 0;
+        if (!scale_point_of(cuts[i], set.scale, point)) {
+            return Status::error(
+                Status::Code::invalid_input,
+                "cut score " + number_text(cuts[i]) + " is not a point of the scale of data set " +
+                    set.name + " (" + number_text(set.scale.min) + " to " +
+                    number_text(set.scale.max) + " by " + number_text(set.scale.increment) + ")");
+        }
+        if (!points.empty() && point <= points.back()) {
+            return Status::error(Status::Code::invalid_input,
+                                 "cut scores must be strictly increasing; " + number_text(cuts[i]) +
+                                     " follows " + number_text(cuts[i - 1]));
+        }
+        points.push_back(point);
+    }
+    return Status::ok();
+}
+
 std::vector<MethodChoice> choices_of(const StudyDesign& design) {
     std::vector<MethodChoice> choices;
     for (const StudyMethod& m : design.methods) {
@@ -122,6 +149,10 @@ Status add_data_set(StudyPlan& plan, StudyDataSet data, bool& criterion_failed) 
     if (pairs.empty()) {
         pairs.emplace_back(0, 0);
     }
+    std::vector<std::int32_t> cut_points;
+    if (Status s = cut_points_of(d.cuts, set, cut_points); !s.is_ok()) {
+        return s;
+    }
     std::int32_t seed =
         plan.conditions.empty() ? d.seed : next_condition_seed(plan.conditions.back().seed);
     for (const auto& [new_size, old_size] : pairs) {
@@ -147,6 +178,7 @@ Status add_data_set(StudyPlan& plan, StudyDataSet data, bool& criterion_failed) 
         // The sizes the simulation will draw: the given ones, or the default ones.
         c.new_size = new_size != 0 ? new_size : set.population.default_new_size();
         c.old_size = old_size != 0 ? old_size : set.population.default_old_size();
+        c.cut_points = cut_points;
         if (Status s = compute_criterion(plan, c); !s.is_ok()) {
             criterion_failed = true;
             return Status::error(s.code(), condition_name(plan, c) + ": " + s.diagnostic());
