@@ -15,6 +15,9 @@ namespace {
 
 // One form's population as the sampler sees it: its sample size, its cumulative table with the
 // lookup and raw-value table, and the current replication's counts and relative frequencies.
+// In the anchor-test design the sampler draws examinees from the cells of a group's table of total
+// and anchor scores (row-major by total score, anchor_points cells a row), and also gives the
+// sample's total scores.
 struct FormSampler {
     int k = 0;
     std::int32_t size = 0;
@@ -23,9 +26,17 @@ struct FormSampler {
     RawSamplingTable raw_table;
     std::vector<std::int32_t> counts;
     std::vector<double> sample;
+    int anchor_points = 0;       // 0 in the random-groups design
+    std::vector<double> totals;  // anchor test: the sample's total scores, as shares
 
-    // Takes the population's relative frequencies and builds the tables from them.
-    void build(std::span<const double> relative, const SamplingChoice& sampling) {
+    // Takes the population's relative frequencies (or its table's cells) and builds the tables
+    // from them.
+    void build(std::span<const double> relative, const SamplingChoice& sampling,
+               int anchor_points_of_table = 0) {
+        anchor_points = anchor_points_of_table;
+        if (anchor_points > 0) {
+            totals.assign(relative.size() / static_cast<std::size_t>(anchor_points), 0.0);
+        }
         k = static_cast<int>(relative.size());
         cumulative.assign(relative.begin(), relative.end());
         lookup.assign(static_cast<std::size_t>(sampling.lookup_scale) + 1, 0);
@@ -48,6 +59,20 @@ struct FormSampler {
         for (int j = 0; j < k; ++j) {
             sample[j] = static_cast<double>(counts[j]) / n;
         }
+        // Each total score's share from its row's whole count, which the counts give exactly.
+        for (std::size_t x = 0; x < totals.size(); ++x) {
+            std::int64_t row = 0;
+            for (int v = 0; v < anchor_points; ++v) {
+                row += counts[x * static_cast<std::size_t>(anchor_points) +
+                              static_cast<std::size_t>(v)];
+            }
+            totals[x] = static_cast<double>(row) / n;
+        }
+    }
+
+    // The sample's total-score shares: the sample itself in the random-groups design.
+    std::span<const double> total_shares() const {
+        return anchor_points > 0 ? std::span<const double>(totals) : std::span<const double>(sample);
     }
 };
 
@@ -298,8 +323,15 @@ Status run_checked(const SimulationOptions& options, SimulationResult& result) {
         return Status::error(Status::Code::no_storage, "no storage for the simulation's arrays");
     }
     if (!with_storage([&] {
-            new_form.build(population.new_relative(), options.sampling);
-            old_form.build(population.old_relative(), options.sampling);
+            if (population.design() == Design::anchor_test) {
+                new_form.build(population.new_joint(), options.sampling,
+                               population.anchor_points());
+                old_form.build(population.old_joint(), options.sampling,
+                               population.anchor_points());
+            } else {
+                new_form.build(population.new_relative(), options.sampling);
+                old_form.build(population.old_relative(), options.sampling);
+            }
             return true;
         })) {
         return Status::error(Status::Code::no_storage, "no storage for the sampling tables");
@@ -314,8 +346,12 @@ Status run_checked(const SimulationOptions& options, SimulationResult& result) {
 
     UniformRandom random;
     seed_uniform(random, options.seed);
-    const SamplePair samples{new_form.sample, old_form.sample, static_cast<double>(new_form.size),
-                             static_cast<double>(old_form.size)};
+    const AnchorPair tables{{new_form.sample, population.new_points(), population.anchor_points()},
+                            {old_form.sample, population.old_points(), population.anchor_points()},
+                            population.anchor()};
+    const SamplePair samples{new_form.total_shares(), old_form.total_shares(),
+                             static_cast<double>(new_form.size), static_cast<double>(old_form.size),
+                             population.design() == Design::anchor_test ? &tables : nullptr};
     for (std::int32_t r = 1; r <= options.replications; ++r) {
         // The new form's sample is always drawn first.
         new_form.draw(random, options.sampling);
@@ -423,8 +459,14 @@ Status equate_population(const Population& population, const MethodChoice& choic
         return invalid("the " + std::string(info.name) +
                        " method does not suit the populations' design");
     }
-    const SamplePair populations{population.new_relative(), population.old_relative(),
-                                 static_cast<double>(new_size), static_cast<double>(old_size)};
+    const AnchorPair tables{
+        {population.new_joint(), population.new_points(), population.anchor_points()},
+        {population.old_joint(), population.old_points(), population.anchor_points()},
+        population.anchor()};
+    const SamplePair populations{
+        population.new_relative(), population.old_relative(), static_cast<double>(new_size),
+        static_cast<double>(old_size),
+        population.design() == Design::anchor_test ? &tables : nullptr};
     if (!with_storage([&] {
             equated.assign(static_cast<std::size_t>(population.new_points()), 0.0);
             return true;

@@ -78,7 +78,7 @@ void append_rows(const StudyPlan& plan, const Condition& c, const SimulationResu
     const std::span<const double> weights = data.population.new_relative();
     const auto kx = static_cast<std::size_t>(result.new_points);
     const auto points = static_cast<std::size_t>(result.scale_points);
-    for (std::size_t m = 0; m < result.methods.size(); ++m) {
+    for (const std::size_t m : c.methods) {
         const MethodResult& r = result.methods[m];
         const RowKey key = row_key(plan, c, m);
         const PerQuantity<std::vector<double>>& criterion =
@@ -114,10 +114,11 @@ void append_rows(const StudyPlan& plan, const Condition& c, const SimulationResu
     out.summaries = summarise_all_scores(out.scores);
     // summarise_all_scores gives each method's quantities in order, methods in order.
     for (std::size_t i = 0; i < out.summaries.size(); ++i) {
-        set_errors(errors_of(result.methods[i / kQuantities.size()], out.summaries[i].quantity),
+        set_errors(errors_of(result.methods[c.methods[i / kQuantities.size()]],
+                             out.summaries[i].quantity),
                    out.summaries[i]);
     }
-    for (std::size_t m = 0; m < result.methods.size(); ++m) {
+    for (const std::size_t m : c.methods) {
         const MethodResult& r = result.methods[m];
         if (!r.errors) {
             continue;
@@ -197,11 +198,13 @@ class Scheduler {
         while (tasks_done_ < tasks_.size()) {
             changed_.wait_for(lock, kProgressInterval);
             if (options_.progress) {
-                // Replications of whole conditions: the units done, in shares of a condition.
+                // Replications of whole conditions: the share of the methods' replications done.
                 const double units = static_cast<double>(units_.load());
-                const double per_condition = static_cast<double>(plan_.design.methods.size());
-                if (!options_.progress(static_cast<int>(conditions_done_),
-                                       static_cast<std::int64_t>(units / per_condition))) {
+                const double replications =
+                    static_cast<double>(positions_.size()) * plan_.design.replications;
+                if (!options_.progress(
+                        static_cast<int>(conditions_done_),
+                        static_cast<std::int64_t>(units / total_units_ * replications))) {
                     cancelled_.store(true);
                 }
             }
@@ -242,6 +245,11 @@ class Scheduler {
     // thread but draws the samples again, so one thread never splits, and many conditions rarely.
     void make_tasks() {
         const std::size_t most = std::min(plan_.design.methods.size(), kMostGroups);
+        total_units_ = 0.0;
+        for (std::size_t slot = 0; slot < positions_.size(); ++slot) {
+            total_units_ += static_cast<double>(condition(slot).methods.size()) *
+                            plan_.design.replications;
+        }
         std::vector<Task> best = tasks_with_groups(1);
         double best_time = makespan(best);
         for (std::size_t groups = 2; options_.jobs > 1 && groups <= most; ++groups) {
@@ -261,14 +269,12 @@ class Scheduler {
         std::vector<Task> tasks;
         const std::vector<StudyMethod>& methods = plan_.design.methods;
         for (std::size_t slot = 0; slot < positions_.size(); ++slot) {
+            const std::vector<std::size_t>& runs = condition(slot).methods;
             const double points = static_cast<double>(
                 plan_.design.data[static_cast<std::size_t>(condition(slot).data_set)]
                     .population.new_points());
             // Methods dearest first, each to the group that costs least so far.
-            std::vector<std::size_t> order(methods.size());
-            for (std::size_t m = 0; m < methods.size(); ++m) {
-                order[m] = m;
-            }
+            std::vector<std::size_t> order = runs;
             std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
                 return method_cost(methods[a].choice.method, points) >
                        method_cost(methods[b].choice.method, points);
@@ -406,6 +412,7 @@ class Scheduler {
     std::size_t tasks_done_ = 0;
     std::size_t conditions_done_ = 0;
     std::atomic<std::int64_t> units_{0};
+    double total_units_ = 1.0;  // replications of every method of every condition run
     std::atomic<int> failed_condition_{-1};
     std::atomic<bool> cancelled_{false};
     Failure failure_;

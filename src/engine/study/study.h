@@ -71,11 +71,16 @@ struct Condition {
     std::int32_t new_size = 0;
     std::int32_t old_size = 0;
     std::int32_t seed = 0;
-    // The criterion's equated raw, unrounded and rounded scale scores: one per method for
-    // CriterionKind::same, otherwise one shared by every method.
+    // The criterion's equated raw, unrounded and rounded scale scores: one per method of the study
+    // for CriterionKind::same (empty for methods that do not run on the condition), otherwise one
+    // shared by every method. In the anchor-test design criterion None is the populations'
+    // chained equipercentile equating.
     std::vector<PerQuantity<std::vector<double>>> criterion;
     // The cut scores as points of the data set's scale.
     std::vector<std::int32_t> cut_points;
+    // The methods that run on the condition, as positions in StudyDesign::methods, ascending: those
+    // of its data set's design.
+    std::vector<std::size_t> methods;
 };
 
 // Everything a study needs before its first replication.
@@ -102,6 +107,10 @@ struct PlanFailure {
 // wrong ("DATA: ..." for sizes, "condition 2 (DATA, n = 500): ..." for a criterion) and where
 // tells which data set.
 Status plan_study(StudyDesign design, StudyPlan& plan, PlanFailure& where);
+
+// Whether every method of the design suits at least one of its data sets (random-groups methods
+// random-groups data sets, anchor-test methods anchor-test ones). plan_study checks it too.
+Status check_methods_suit(const StudyDesign& design);
 
 // The same one data set at a time: plan.design holds everything but the data sets, and each call
 // adds one with its conditions (seeds continue the chain). criterion_failed tells a failure of its
