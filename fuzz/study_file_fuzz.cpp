@@ -147,9 +147,22 @@ void check_sizes_and_methods(const StudySpec& s) {
                                    std::to_string(p));
                 break;
             case eqsim::Method::presmoothing:
+            case eqsim::Method::kernel:
                 EQSIM_FUZZ_REQUIRE(
                     m.has_parameter && p >= 1.0 && p <= 32767.0 && p == std::trunc(p),
                     std::to_string(p));
+                break;
+            case eqsim::Method::synthetic:
+                EQSIM_FUZZ_REQUIRE(m.has_parameter && p >= 0.0 && p <= 1.0, std::to_string(p));
+                break;
+            case eqsim::Method::tucker:
+            case eqsim::Method::levine:
+            case eqsim::Method::frequency_estimation:
+            case eqsim::Method::braun_holland:
+                // A weight w1 given, or none (the sample sizes decide).
+                EQSIM_FUZZ_REQUIRE(m.has_parameter ? p >= 0.0 && p <= 1.0
+                                                   : p == eqsim::kWeightOfSizes,
+                                   std::to_string(p));
                 break;
             default:
                 EQSIM_FUZZ_REQUIRE(!m.has_parameter && p == 0.0, std::to_string(p));

@@ -126,8 +126,12 @@ Plan plan_run() {
         plan.status = 28;
         return plan;
     }
-    if ((p.method == eqsim::Method::presmoothing && p.smoothing < 1.0) ||
-        (p.method == eqsim::Method::postsmoothing && p.smoothing > 1.0)) {
+    // The parameter's rule: a degree of at least 1, a smoothing value of at most 1, a weight
+    // from 0 to 1.
+    const eqsim::ParameterRule rule = eqsim::parameter_rule(p.method);
+    if ((rule == eqsim::ParameterRule::degree && p.smoothing < 1.0) ||
+        (rule == eqsim::ParameterRule::smoothing_value && p.smoothing > 1.0) ||
+        (rule == eqsim::ParameterRule::weight && !(p.smoothing >= 0.0 && p.smoothing <= 1.0))) {
         plan.status = 33;
         return plan;
     }

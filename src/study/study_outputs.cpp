@@ -378,8 +378,9 @@ bool read_shards(const std::string& folder, const StudySpec& spec, std::int32_t&
         std::vector<SummaryRow> summaries;
         std::vector<HistogramRow> histograms;
         std::vector<DecisionRow> decisions;
+        const int number = shard;  // a structured binding cannot be captured before C++20's fix
         const auto path_of = [&](const char* what) {
-            return joined(folder, shard_name(shard, shards, what));
+            return joined(folder, shard_name(number, shards, what));
         };
         const auto read = [&](const char* what, auto parse, auto& rows) {
             const std::string table = path_of(what);
