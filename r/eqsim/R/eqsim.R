@@ -195,11 +195,11 @@ study_data <- function(data, criterion) {
 
 study_data_set <- function(element, name, criterion) {
   scale <- c(1, 36, 1)
-  if (!is.data.frame(element) && is.list(element) && !is.null(element$data)) {
-    if (!is.null(element$scale)) {
-      scale <- scale_value(element$scale, paste0("data[[\"", name, "\"]]$scale"))
+  if (!is.data.frame(element) && is.list(element) && !is.null(element[["data"]])) {
+    if (!is.null(element[["scale"]])) {
+      scale <- scale_value(element[["scale"]], paste0("data[[\"", name, "\"]]$scale"))
     }
-    element <- element$data
+    element <- element[["data"]]
   }
   if (!is.data.frame(element)) {
     stop_argument("data[[\"", name, "\"]] must be a data frame with columns x, y and conversion, ",
@@ -216,9 +216,9 @@ study_data_set <- function(element, name, criterion) {
   }
   x <- column("x")
   y <- column("y")
-  conversion <- numbers(element$conversion, paste0(name, ": column conversion"))
+  conversion <- numbers(element[["conversion"]], paste0(name, ": column conversion"))
   criterion_column <- if (criterion == "column") {
-    numbers(element$criterion, paste0(name, ": column criterion"))
+    numbers(element[["criterion"]], paste0(name, ": column criterion"))
   }
   list(name = name, x = x, y = y, conversion = conversion[seq_along(y)],
        criterion = criterion_column, scale = scale)
