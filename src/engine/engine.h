@@ -32,14 +32,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/equating/anchor_equating.h"
 #include "engine/equating/scale_conversion.h"
 #include "engine/numeric/status.h"
 #include "engine/sampling/uniform_random.h"
+#include "engine/simulation/monte_carlo_errors.h"
 
 namespace eqsim {
 
@@ -49,8 +52,11 @@ namespace eqsim {
 inline constexpr int kMinimumScorePoints = 4;
 
 // How the examinees of the two forms are gathered. Random groups: each form is taken by its own
-// randomly equivalent group, and a population is a distribution of one form's raw scores.
-enum class Design { random_groups };
+// randomly equivalent group, and a population is a distribution of one form's raw scores. Anchor
+// test (common-item nonequivalent groups): the new form is taken by group P and the old form by
+// group Q, both take the same anchor items, and a population is a table of total and anchor
+// scores.
+enum class Design { random_groups, anchor_test };
 
 // The populations a simulation samples from, built and checked once: each form's frequencies
 // (counts or proportions: only their shares matter) and the old form's scale score for each of its
@@ -65,7 +71,23 @@ class Population {
                                 std::span<const double> old_frequencies,
                                 std::span<const double> conversion, Population& population);
 
+    // Builds an anchor-test population from each group's counts (or shares) of examinees by total
+    // and anchor score: new_cells holds P's over new-form totals 0..new_points-1 and anchor scores
+    // 0..anchor_points-1, row-major by total score (new_cells[x * anchor_points + v]); old_cells
+    // Q's over the old form's totals. With an internal anchor (its items count toward the total)
+    // an anchor score above its total is refused. Fails as random_groups does, and when a table
+    // does not hold its cells or has fewer than two anchor score points.
+    static Status anchor_test(std::span<const double> new_cells, int new_points,
+                              std::span<const double> old_cells, int old_points, int anchor_points,
+                              AnchorKind anchor, std::span<const double> conversion,
+                              Population& population);
+
     Design design() const { return design_; }
+    // Anchor test only: the anchor's kind and score points, and each group's table as shares.
+    AnchorKind anchor() const { return anchor_; }
+    int anchor_points() const { return anchor_points_; }
+    std::span<const double> new_joint() const { return new_joint_; }
+    std::span<const double> old_joint() const { return old_joint_; }
     int new_points() const { return static_cast<int>(new_frequencies_.size()); }  // Kx
     int old_points() const { return static_cast<int>(old_frequencies_.size()); }  // Ky
     std::span<const double> new_frequencies() const { return new_frequencies_; }
@@ -74,7 +96,9 @@ class Population {
     // The totals of the frequencies, before rounding.
     double new_total() const { return new_total_; }
     double old_total() const { return old_total_; }
-    // Relative frequencies. The new form's are the weights of averages over its raw scores.
+    // In the anchor-test design the frequencies are each group's total scores' (summed over the
+    // anchor). Relative frequencies: the new form's are the weights of averages over its raw
+    // scores.
     std::span<const double> new_relative() const { return new_relative_; }
     std::span<const double> old_relative() const { return old_relative_; }
     // The sample sizes a simulation draws when none is asked for: the totals rounded to the nearest
@@ -84,6 +108,10 @@ class Population {
 
   private:
     Design design_ = Design::random_groups;
+    AnchorKind anchor_ = AnchorKind::internal;
+    int anchor_points_ = 0;
+    std::vector<double> new_joint_;
+    std::vector<double> old_joint_;
     std::vector<double> new_frequencies_;
     std::vector<double> old_frequencies_;
     std::vector<double> conversion_;
@@ -108,6 +136,13 @@ enum class Method : std::int16_t {
     circle_arc = 7,  // Livingston and Kim's simplified circle-arc equating
     synthetic = 8,   // a weighted average of linear and identity equating
     kernel = 9,      // kernel equating with a Gaussian kernel, after log-linear pre-smoothing
+    // The anchor-test design's methods (Kolen and Brennan, 2014, chapters 4 and 5).
+    tucker = 10,
+    levine = 11,  // Levine observed-score
+    chained_linear = 12,
+    frequency_estimation = 13,
+    braun_holland = 14,
+    chained_equipercentile = 15,
 };
 
 // What a method's parameter is and which values it takes.
@@ -116,7 +151,12 @@ enum class ParameterRule {
     smoothing_value,  // the spline's smoothing value per interval: 1.0 or less
     degree,           // the log-linear degree: 1.0 or more, truncated toward zero
     weight,           // a weight from 0.0 to 1.0
+    // The synthetic population's weight w1 on group P, from 0.0 to 1.0, or kWeightOfSizes.
+    group_weight,
 };
+
+// The group weight that takes w1 = n_P / (n_P + n_Q) of the sample sizes.
+inline constexpr double kWeightOfSizes = -1.0;
 
 // A method and its parameter.
 struct MethodChoice {
@@ -190,6 +230,15 @@ struct SimulationOptions {
 
     // How samples are drawn; every choice gives the same samples.
     SamplingChoice sampling;
+
+    // For studies: what each method's results are measured against, and the cut scores of pass
+    // and fail decisions. criteria holds the criterion's equated raw, unrounded and rounded scale
+    // scores (Kx values each): one for every method, in the order of methods, or one for all.
+    // With criteria, each method's result carries the Monte Carlo standard errors of its indices
+    // and, with cuts, its decisions. cuts holds scale points (0 at the scale's minimum; see
+    // scale_point_index()), strictly increasing, at most kMaxCuts; it needs criteria.
+    std::span<const PerQuantity<std::vector<double>>> criteria;
+    std::span<const std::int32_t> cuts;
 };
 
 // Mean and standard deviation (divisor R) over replications, per new-form raw score.
@@ -205,6 +254,8 @@ struct MethodResult {
     // Kx rows of scale_points counts: how many replications put raw score x's rounded scale
     // score on each scale point, from the minimum up.
     std::vector<std::int32_t> histogram;
+    // With SimulationOptions::criteria: the Monte Carlo standard errors and the decisions.
+    std::optional<MonteCarloErrors> errors;
 };
 
 struct SimulationResult {

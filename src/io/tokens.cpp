@@ -70,18 +70,6 @@ std::string quoted(std::string_view token) {
     return result;
 }
 
-void append_number(double value, std::string& out) {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
-std::string number_text(double value) {
-    std::string text;
-    append_number(value, text);
-    return text;
-}
-
 bool read_double_prefix(std::string_view token, double& value, std::size_t* used) {
     const std::string text(token);
     char* end = nullptr;

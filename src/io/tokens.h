@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/numeric/number_text.h"
+
 namespace eqsim {
 
 // Splits line into tokens separated by blanks and tabs, ending at a carriage return, a newline or
@@ -21,11 +23,6 @@ int split_tokens(int token_limit, int byte_limit, std::string_view line,
 // A token as a diagnostic shows it: in double quotes, with every byte that is not printable
 // ASCII written as \xHH, so that a binary file cannot garble the user's terminal.
 std::string quoted(std::string_view token);
-
-// A number as diagnostics and tables show it: the shortest text that reads back as the same value
-// ("0.1", "500", "1e+300", "-0", "5e-324"), written by std::to_chars, which no locale affects.
-void append_number(double value, std::string& out);
-std::string number_text(double value);
 
 // Formatted input of one token's leading text, as the control and data files use it.
 // Each returns false when the token has no leading number (or it does not fit the type). When used

@@ -41,6 +41,15 @@ void append_short(double value, std::string& out) {
     out.append(buffer, result.ptr);
 }
 
+// "0.1234 ± 0.0012", or the value alone without its Monte Carlo standard error.
+void append_with_error(double value, const std::optional<double>& mcse, std::string& out) {
+    append_short(value, out);
+    if (mcse) {
+        out.append(" \u00b1 ");
+        append_short(*mcse, out);
+    }
+}
+
 void append_cell(std::string_view text, bool numeric, std::string& out) {
     out.append(numeric ? "<td class=\"n\">" : "<td>");
     append_escaped(text, out);
@@ -65,7 +74,9 @@ Section section_of(Index index) {
                     "Standard deviation over the replications of each new-form raw score's "
                     "equated score."};
         case Index::bias:
-            return {"Bias", "Mean over the replications less the criterion equating."};
+            return {"Bias",
+                    "Mean over the replications less the criterion equating; the shaded band is "
+                    "two Monte Carlo standard errors either side."};
         case Index::rmse:
             return {"Root mean squared error",
                     "The square root of the squared standard error plus the squared bias."};
@@ -109,7 +120,8 @@ void append_summary(std::span<const SummaryRow> summary, std::string& out) {
     out.append(
         "<h2>Summary</h2>\n<p class=\"note\">Weighted: averaged over the new form's raw "
         "scores with its population relative frequencies, as root mean squares. "
-        "Unweighted: every raw score counts the same. All digits are in summary.csv."
+        "Unweighted: every raw score counts the same. After each value, &plusmn; its Monte "
+        "Carlo standard error (none with a single replication). All digits are in summary.csv."
         "</p>\n");
     out.append(
         "<table>\n<thead>\n<tr><th rowspan=\"2\">Data</th><th rowspan=\"2\">Sizes "
@@ -128,10 +140,13 @@ void append_summary(std::span<const SummaryRow> summary, std::string& out) {
         append_cell(std::to_string(row.seed), true, out);
         append_cell(std::to_string(row.replications), true, out);
         append_cell(quantity_word(row.quantity), false, out);
-        for (const double value :
-             {row.se_w, row.bias_w, row.rmse_w, row.se_u, row.bias_u, row.rmse_u}) {
+        const std::pair<double, std::optional<double>> values[] = {
+            {row.se_w, row.mcse_se_w},     {row.bias_w, row.mcse_bias_w},
+            {row.rmse_w, row.mcse_rmse_w}, {row.se_u, row.mcse_se_u},
+            {row.bias_u, row.mcse_bias_u}, {row.rmse_u, row.mcse_rmse_u}};
+        for (const auto& [value, mcse] : values) {
             text.clear();
-            append_short(value, text);
+            append_with_error(value, mcse, text);
             append_cell(text, true, out);
         }
         out.append("</tr>\n");
@@ -139,9 +154,41 @@ void append_summary(std::span<const SummaryRow> summary, std::string& out) {
     out.append("</tbody>\n</table>\n");
 }
 
+void append_decisions(std::span<const DecisionRow> decisions, std::string& out) {
+    out.append(
+        "<h2>Decisions at cut scores</h2>\n<p class=\"note\">A new-form raw score passes when "
+        "its rounded scale score is at least the cut. Criterion pass: the share of the new "
+        "form's population that passes by the criterion equating. Misclassified: the mean over "
+        "the replications of the share whose decision the equating error changes, &plusmn; its "
+        "Monte Carlo standard error. All digits are in decisions.csv.</p>\n");
+    out.append(
+        "<table>\n<thead>\n<tr><th>Data</th><th>Sizes (new/old)</th><th>Method</th>"
+        "<th>Cut</th><th>Criterion pass</th><th>Misclassified</th></tr>\n</thead>\n<tbody>\n");
+    for (const DecisionRow& row : decisions) {
+        out.append("<tr>");
+        append_cell(row.key.data, false, out);
+        std::string text;
+        append_sizes(row.key, text);
+        append_cell(text, true, out);
+        append_cell(method_label(row.key), false, out);
+        text.clear();
+        append_number(row.cut, text);
+        append_cell(text, true, out);
+        text.clear();
+        append_short(row.criterion_pass, text);
+        append_cell(text, true, out);
+        text.clear();
+        append_with_error(row.misclassified, row.mcse_misclassified, text);
+        append_cell(text, true, out);
+        out.append("</tr>\n");
+    }
+    out.append("</tbody>\n</table>\n");
+}
+
 }  // namespace
 
-std::string index_page(std::string_view title, std::span<const SummaryRow> summary) {
+std::string index_page(std::string_view title, std::span<const SummaryRow> summary,
+                       std::span<const DecisionRow> decisions) {
     std::string out;
     out.append(
         "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -159,6 +206,9 @@ std::string index_page(std::string_view title, std::span<const SummaryRow> summa
         "histograms.csv beside this page hold the numbers.</p>\n");
     append_figures(out);
     append_summary(summary, out);
+    if (!decisions.empty()) {
+        append_decisions(decisions, out);
+    }
     out.append("</body>\n</html>\n");
     return out;
 }

@@ -10,8 +10,10 @@
 
 namespace eqsim::study {
 
-// The page's text. title heads the page (the study file's name, say); summary gives the table's
-// rows in order. The bytes depend only on the arguments.
-std::string index_page(std::string_view title, std::span<const SummaryRow> summary);
+// The page's text. title heads the page (the study file's name, say); summary and decisions give
+// the tables' rows in order (no decisions: no decisions table). The bytes depend only on the
+// arguments.
+std::string index_page(std::string_view title, std::span<const SummaryRow> summary,
+                       std::span<const DecisionRow> decisions = {});
 
 }  // namespace eqsim::study

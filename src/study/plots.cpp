@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <utility>
 
 namespace eqsim::study {
@@ -133,8 +134,13 @@ Axis nice_axis(double low, double high, double target) {
 
 // ---- the data ----
 
+constexpr double kNoError = std::numeric_limits<double>::quiet_NaN();
+
 struct Series {
     std::vector<std::pair<std::int32_t, double>> points;  // (score, value), in score order
+    // The Monte Carlo standard error of each point's value, for the band of the bias plots; NaN
+    // where there is none.
+    std::vector<double> errors;
 };
 
 struct Figure {
@@ -189,6 +195,7 @@ Figure collect(std::span<const ScoreRow> rows, Index index, Quantity quantity) {
         }
         const double value = index_value(row, index);
         figure.series[c][m].points.emplace_back(row.score, value);
+        figure.series[c][m].errors.push_back(row.mcse_mean.value_or(kNoError));
         if (!any_score) {
             figure.min_score = figure.max_score = row.score;
             any_score = true;
@@ -206,8 +213,19 @@ Figure collect(std::span<const ScoreRow> rows, Index index, Quantity quantity) {
     }
     for (std::vector<Series>& panel : figure.series) {
         for (Series& s : panel) {
-            std::stable_sort(s.points.begin(), s.points.end(),
-                             [](const auto& a, const auto& b) { return a.first < b.first; });
+            std::vector<std::size_t> order(s.points.size());
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                order[i] = i;
+            }
+            std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+                return s.points[a].first < s.points[b].first;
+            });
+            Series sorted;
+            for (const std::size_t i : order) {
+                sorted.points.push_back(s.points[i]);
+                sorted.errors.push_back(s.errors[i]);
+            }
+            s = std::move(sorted);
         }
     }
     if (figure.max_score <= figure.min_score) {
@@ -452,6 +470,44 @@ void append_axes(const Frame& f, Index index, std::string_view y_title, std::str
     }
 }
 
+// The band of two Monte Carlo standard errors either side of a series, held within the panel,
+// light enough that the lines of every method show through; one polygon each run of points that
+// have a value and an error.
+void append_band(const Frame& f, const Series& s, std::size_t method, std::string& out) {
+    const auto clamp = [&](double v) { return std::clamp(v, f.y.low, f.y.high); };
+    std::size_t i = 0;
+    while (i < s.points.size()) {
+        std::size_t end = i;
+        while (end < s.points.size() && std::isfinite(s.points[end].second) &&
+               std::isfinite(s.errors[end])) {
+            ++end;
+        }
+        if (end > i + 1) {
+            std::string points;
+            const auto point = [&](std::size_t k, double sign) {
+                append_coordinate(f.px(s.points[k].first), points);
+                points.push_back(',');
+                append_coordinate(f.py(clamp(s.points[k].second + sign * 2.0 * s.errors[k])),
+                                  points);
+                points.push_back(' ');
+            };
+            for (std::size_t k = i; k < end; ++k) {
+                point(k, 1.0);
+            }
+            for (std::size_t k = end; k-- > i;) {
+                point(k, -1.0);
+            }
+            points.pop_back();
+            out.append("<polygon points=\"");
+            out.append(points);
+            out.append("\" fill=\"");
+            out.append(colour_of(method));
+            out.append("\" fill-opacity=\"0.13\" stroke=\"none\"/>\n");
+        }
+        i = end + 1;
+    }
+}
+
 void append_series(const Frame& f, const Series& s, std::size_t method, std::size_t method_count,
                    std::int32_t score_span, std::string& out) {
     const char* colour = colour_of(method);
@@ -666,6 +722,13 @@ std::string plot_svg(std::span<const ScoreRow> rows, Index index, Quantity quant
         append_text(frame.left + kPlotWidth / 2, panel_top + 20, "middle", " font-weight=\"bold\"",
                     panel_title(figure.conditions[c]), out);
         append_axes(frame, index, c % columns == 0 ? index_title(index) : "", out);
+        // Bias is measured against a fixed criterion: its bands show how far the estimate could
+        // move with other replications, drawn first so that every line stays on top.
+        if (index == Index::bias) {
+            for (std::size_t m = 0; m < figure.series[c].size(); ++m) {
+                append_band(frame, figure.series[c][m], m, out);
+            }
+        }
         for (std::size_t m = 0; m < figure.series[c].size(); ++m) {
             append_series(frame, figure.series[c][m], m, figure.methods.size(), score_span, out);
         }

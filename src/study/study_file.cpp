@@ -123,6 +123,7 @@ class StudyReader {
     std::string read_seed(std::span<const std::string_view> values);
     std::string read_criterion(std::span<const std::string_view> values, int line);
     std::string read_output(std::span<const std::string_view> values);
+    std::string read_cuts(std::span<const std::string_view> values);
     std::string once_problem(std::string_view keyword, int& seen_line, int line);
 
     StudySpec& study_;
@@ -160,8 +161,13 @@ std::string StudyReader::read_line(const Tokens& tokens, int line) {
         std::string problem = once_problem("output", output_line_, line);
         return problem.empty() ? read_output(values) : problem;
     }
+    if (is_word(keyword, "cuts")) {
+        std::string problem = once_problem("cuts", study_.cuts_line, line);
+        return problem.empty() ? read_cuts(values) : problem;
+    }
     return "keyword " + quoted(keyword) +
-           " names no setting; use data, sizes, method, replications, seed, criterion or output";
+           " names no setting; use data, sizes, method, replications, seed, criterion, cuts or "
+           "output";
 }
 
 std::string StudyReader::once_problem(std::string_view keyword, int& seen_line, int line) {
@@ -398,6 +404,33 @@ std::string StudyReader::read_output(std::span<const std::string_view> values) {
     return {};
 }
 
+std::string StudyReader::read_cuts(std::span<const std::string_view> values) {
+    if (values.empty()) {
+        return "cuts needs one or more cut scores (rounded scale scores), as in `cuts 20 26`";
+    }
+    if (values.size() > static_cast<std::size_t>(kMaxCuts)) {
+        return "cuts takes at most " + std::to_string(kMaxCuts) + " cut scores, found " +
+               std::to_string(values.size());
+    }
+    for (const std::string_view token : values) {
+        double cut = 0.0;
+        const NumberRead read = read_whole_double(token, cut);
+        if (read != NumberRead::ok) {
+            return number_problem("cut score", token, read);
+        }
+        if (!std::isfinite(cut)) {
+            return "cut score " + quoted(token) + " is not a finite number";
+        }
+        if (!study_.cuts.empty() && !(cut > study_.cuts.back())) {
+            return "cut score " + quoted(token) + " does not follow " +
+                   number_text(study_.cuts.back()) +
+                   "; give the cut scores once each, in increasing order";
+        }
+        study_.cuts.push_back(cut);
+    }
+    return {};
+}
+
 std::string StudyReader::finish_problem(int& line) {
     line = 0;
     if (study_.data.empty()) {
@@ -416,6 +449,18 @@ std::string StudyReader::finish_problem(int& line) {
                            std::to_string(data.line) +
                            "; name the column that holds the criterion's equated scores";
                 }
+            }
+        }
+    }
+    for (const DataSetSpec& data : study_.data) {
+        for (const double cut : study_.cuts) {
+            std::int32_t point = 0;
+            if (!scale_point_of(cut, data.scale, point)) {
+                line = study_.cuts_line;
+                return "cut score " + number_text(cut) + " is not a point of the scale of the " +
+                       "data set on line " + std::to_string(data.line) + " (" +
+                       number_text(data.scale.min) + " to " + number_text(data.scale.max) + " by " +
+                       number_text(data.scale.increment) + "); cut scores are rounded scale scores";
             }
         }
     }

@@ -8,6 +8,7 @@
 //   sizes N | NEW/OLD ...                                  (any number of values and lines)
 //   method WORD [PARAMETER]                                (one or more lines)
 //   replications N | seed N | criterion None|Same|column K | output PATH   (each at most once)
+//   cuts C1 C2 ...                                         (at most once: cut scores)
 //
 // A token that begins with '#' starts a comment to the end of its line; blank lines may stand
 // anywhere. Numbers are strict: the whole token must be the number. Relative paths are taken
@@ -78,6 +79,10 @@ struct StudySpec {
     std::int32_t replications = kDefaultStudyReplications;  // at least 1
     std::int32_t seed = 0;  // 0: the clock; a negative seed runs as its absolute value
     CriterionSpec criterion;
+    // Cut scores of pass and fail decisions: rounded scale scores on every data set's scale,
+    // strictly increasing, at most kMaxCuts; empty without a cuts line.
+    std::vector<double> cuts;
+    int cuts_line = 0;
     std::string output_as_given;  // the output line's path, or the default's name
     // output_as_given taken from the study file's folder. Default: the study file's name without
     // its extension (the last '.' and what follows, unless the name starts with it), beside it;

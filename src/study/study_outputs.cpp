@@ -74,6 +74,8 @@ struct ShardManifest {
         int position;
         std::size_t scores;
         std::size_t histograms;
+        std::size_t summaries;
+        std::size_t decisions;
     };
     std::vector<Entry> conditions;
 };
@@ -88,8 +90,8 @@ bool parse_manifest(const std::string& file, std::string_view text, ShardManifes
             text.substr(start, end == std::string_view::npos ? text.size() - start : end - start);
         start = end == std::string_view::npos ? text.size() : end + 1;
         ++line_number;
-        std::string_view fields[6];
-        const int n = split_tokens(6, static_cast<int>(line.size()) + 6, line, fields);
+        std::string_view fields[7];
+        const int n = split_tokens(7, static_cast<int>(line.size()) + 7, line, fields);
         const auto bad = [&](const char* what) {
             diagnostic = file + ":" + std::to_string(line_number) + ": " + what +
                          "; the shard's files are damaged: run the shard again";
@@ -98,6 +100,8 @@ bool parse_manifest(const std::string& file, std::string_view text, ShardManifes
         long long a = 0;
         long long b = 0;
         long long c = 0;
+        long long d = 0;
+        long long e = 0;
         if (line_number == 1) {
             if (n != 5 || fields[0] != "eqsim-study" || fields[1] != "shard" || fields[3] != "of" ||
                 !read_count(fields[2], a) || !read_count(fields[4], b)) {
@@ -109,11 +113,13 @@ bool parse_manifest(const std::string& file, std::string_view text, ShardManifes
             m.digest = std::string(fields[1]);
         } else if (n == 2 && fields[0] == "seed" && read_count(fields[1], a) && a <= kLargestSeed) {
             m.seed = static_cast<std::int32_t>(a);
-        } else if (n == 4 && fields[0] == "condition" && read_count(fields[1], a) &&
+        } else if (n == 6 && fields[0] == "condition" && read_count(fields[1], a) &&
                    read_count(fields[2], b) && read_count(fields[3], c) &&
+                   read_count(fields[4], d) && read_count(fields[5], e) &&
                    a < kMostManifestPositions) {
             m.conditions.push_back(ShardManifest::Entry{
-                static_cast<int>(a), static_cast<std::size_t>(b), static_cast<std::size_t>(c)});
+                static_cast<int>(a), static_cast<std::size_t>(b), static_cast<std::size_t>(c),
+                static_cast<std::size_t>(d), static_cast<std::size_t>(e)});
         } else if (n != 0) {
             return bad("line not understood");
         }
@@ -217,11 +223,14 @@ bool write_study_outputs(const std::string& folder, const StudySpec& spec, std::
     scores.reserve(count);
     std::vector<SummaryRow> summary;
     summary.reserve(summaries);
+    std::vector<DecisionRow> decisions;
     for (ConditionTables& c : conditions) {
         std::move(c.scores.begin(), c.scores.end(), std::back_inserter(scores));
         c.scores = std::vector<ScoreRow>();
         std::move(c.summaries.begin(), c.summaries.end(), std::back_inserter(summary));
         c.summaries = std::vector<SummaryRow>();
+        std::move(c.decisions.begin(), c.decisions.end(), std::back_inserter(decisions));
+        c.decisions = std::vector<DecisionRow>();
     }
     const bool scores_written = write_output_file(
         joined(folder, "scores.csv"),
@@ -262,6 +271,15 @@ bool write_study_outputs(const std::string& folder, const StudySpec& spec, std::
     if (!tables_written) {
         return false;
     }
+    if (!spec.cuts.empty()) {
+        std::string decisions_text(decisions_header());
+        for (const DecisionRow& row : decisions) {
+            append_decision_row(row, decisions_text);
+        }
+        if (!write_output_file(joined(folder, "decisions.csv"), decisions_text, diagnostic)) {
+            return false;
+        }
+    }
     for (const PlotKind& plot : kStudyPlots) {
         if (!write_output_file(joined(folder, plot_file_name(plot.index, plot.quantity)),
                                plot_svg(scores, plot.index, plot.quantity), diagnostic)) {
@@ -269,7 +287,7 @@ bool write_study_outputs(const std::string& folder, const StudySpec& spec, std::
         }
     }
     return write_output_file(joined(folder, "index.html"),
-                             index_page(study_title(spec, seed), summary), diagnostic);
+                             index_page(study_title(spec, seed), summary, decisions), diagnostic);
 }
 
 std::vector<int> shard_positions(int count, int shard, int shards) {
@@ -284,7 +302,9 @@ bool write_shard(const std::string& folder, const StudySpec& spec, std::int32_t 
                  int shards, const std::vector<int>& positions,
                  const std::vector<ConditionTables>& tables, std::string& diagnostic) {
     std::string scores_text(scores_header());
+    std::string summary_text(summary_header());
     std::string histograms_text(histograms_header());
+    std::string decisions_text(decisions_header());
     std::string manifest = "eqsim-study shard " + std::to_string(shard) + " of " +
                            std::to_string(shards) + "\nstudy " + spec.digest + "\nseed " +
                            std::to_string(seed) + "\n";
@@ -292,18 +312,32 @@ bool write_shard(const std::string& folder, const StudySpec& spec, std::int32_t 
         for (const ScoreRow& row : tables[i].scores) {
             append_score_row(row, scores_text);
         }
+        // The summaries carry Monte Carlo standard errors that the score rows cannot give back.
+        for (const SummaryRow& row : tables[i].summaries) {
+            append_summary_row(row, summary_text);
+        }
         histograms_text += tables[i].histograms;
+        for (const DecisionRow& row : tables[i].decisions) {
+            append_decision_row(row, decisions_text);
+        }
         manifest += "condition " + std::to_string(positions[i]) + " " +
                     std::to_string(tables[i].scores.size()) + " " +
-                    std::to_string(tables[i].histogram_rows) + "\n";
+                    std::to_string(tables[i].histogram_rows) + " " +
+                    std::to_string(tables[i].summaries.size()) + " " +
+                    std::to_string(tables[i].decisions.size()) + "\n";
     }
     // The manifest goes last: a shard whose manifest is there has written its tables.
-    return write_output_file(joined(folder, shard_name(shard, shards, "scores.csv")), scores_text,
-                             diagnostic) &&
-           write_output_file(joined(folder, shard_name(shard, shards, "histograms.csv")),
-                             histograms_text, diagnostic) &&
-           write_output_file(joined(folder, shard_name(shard, shards, "manifest")), manifest,
-                             diagnostic);
+    for (const auto& [what, text] : {std::pair{"scores.csv", &scores_text},
+                                     {"summary.csv", &summary_text},
+                                     {"histograms.csv", &histograms_text},
+                                     {"decisions.csv", &decisions_text},
+                                     {"manifest", &manifest}}) {
+        if (!write_output_file(joined(folder, shard_name(shard, shards, what)), *text,
+                               diagnostic)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 int condition_count(const StudySpec& spec) {
@@ -341,18 +375,26 @@ bool read_shards(const std::string& folder, const StudySpec& spec, std::int32_t&
         seed = m.seed;
         seed_known = true;
         std::vector<ScoreRow> scores;
+        std::vector<SummaryRow> summaries;
         std::vector<HistogramRow> histograms;
-        const std::string scores_path = joined(folder, shard_name(shard, shards, "scores.csv"));
-        const std::string histograms_path =
-            joined(folder, shard_name(shard, shards, "histograms.csv"));
-        if (!read_whole_file(scores_path, text, diagnostic) ||
-            !parse_scores(text, scores_path, scores, diagnostic) ||
-            !read_whole_file(histograms_path, text, diagnostic) ||
-            !parse_histograms(text, histograms_path, histograms, diagnostic)) {
+        std::vector<DecisionRow> decisions;
+        const auto path_of = [&](const char* what) {
+            return joined(folder, shard_name(shard, shards, what));
+        };
+        const auto read = [&](const char* what, auto parse, auto& rows) {
+            const std::string table = path_of(what);
+            return read_whole_file(table, text, diagnostic) && parse(text, table, rows, diagnostic);
+        };
+        if (!read("scores.csv", parse_scores, scores) ||
+            !read("summary.csv", parse_summary, summaries) ||
+            !read("histograms.csv", parse_histograms, histograms) ||
+            !read("decisions.csv", parse_decisions, decisions)) {
             return false;
         }
         std::size_t next_score = 0;
+        std::size_t next_summary = 0;
         std::size_t next_histogram = 0;
+        std::size_t next_decision = 0;
         for (const ShardManifest::Entry& e : m.conditions) {
             if (e.position >= count || seen[static_cast<std::size_t>(e.position)]) {
                 diagnostic = path + ": condition " + std::to_string(e.position + 1) +
@@ -365,7 +407,9 @@ bool read_shards(const std::string& folder, const StudySpec& spec, std::int32_t&
             ConditionTables& c = conditions[static_cast<std::size_t>(e.position)];
             std::vector<HistogramRow> rows;
             if (!take_rows(scores, next_score, e.scores, c.scores) ||
-                !take_rows(histograms, next_histogram, e.histograms, rows)) {
+                !take_rows(summaries, next_summary, e.summaries, c.summaries) ||
+                !take_rows(histograms, next_histogram, e.histograms, rows) ||
+                !take_rows(decisions, next_decision, e.decisions, c.decisions)) {
                 diagnostic = path + ": the shard's tables are shorter than its manifest says; " +
                              "run the shard again";
                 return false;
@@ -374,9 +418,9 @@ bool read_shards(const std::string& folder, const StudySpec& spec, std::int32_t&
                 append_histogram_row(row, c.histograms);
             }
             c.histogram_rows = rows.size();
-            c.summaries = summarise_all_scores(c.scores);
         }
-        if (next_score != scores.size() || next_histogram != histograms.size()) {
+        if (next_score != scores.size() || next_summary != summaries.size() ||
+            next_histogram != histograms.size() || next_decision != decisions.size()) {
             diagnostic = path + ": the shard's tables hold rows its manifest does not list; " +
                          "run the shard again";
             return false;

@@ -2,9 +2,11 @@
 // the shards of a study leave there for the merge. Every file is written beside its final name
 // and renamed into place when complete, so each is complete or absent.
 //
-// A shard I of N writes shard-I-of-N.scores.csv, shard-I-of-N.histograms.csv (its conditions'
-// rows, as in the final tables) and shard-I-of-N.manifest, which records the study file's digest,
-// the study's seed and, per condition, its position and how many rows of each table it has. The
+// A shard I of N writes shard-I-of-N.scores.csv, .summary.csv, .histograms.csv and .decisions.csv
+// (its conditions' rows, as in the final tables; the summaries carry Monte Carlo standard errors
+// that the score rows could not give back) and shard-I-of-N.manifest, which records the study
+// file's digest, the study's seed and, per condition, its position and how many rows of each
+// table it has. The
 // merge checks that the manifests of one N are all there, come from the same study file and seed,
 // and hold every condition exactly once, then writes what an unsharded run writes.
 #pragma once

@@ -50,6 +50,7 @@ bool plan_study(const StudySpec& spec, std::int32_t seed, StudyPlan& plan,
     design.replications = spec.replications;
     design.seed = seed;
     design.criterion = spec.criterion.kind;
+    design.cuts = spec.cuts;
     for (const SamplePairSpec& s : spec.sizes) {
         design.sizes.emplace_back(s.new_size, s.old_size);
     }
@@ -98,6 +99,7 @@ ConditionTables tables_of(const StudyPlan& plan, const Condition& condition,
     ConditionTables tables;
     tables.scores = std::move(result.scores);
     tables.summaries = std::move(result.summaries);
+    tables.decisions = std::move(result.decisions);
     const ScaleSpec& scale = plan.design.data[static_cast<std::size_t>(condition.data_set)].scale;
     for (const HistogramCell& cell : result.histogram) {
         append_histogram_row(HistogramRow{row_key(plan, condition, cell.method), cell.score,

@@ -22,6 +22,7 @@ bool plan_study(const StudySpec& spec, std::int32_t seed, StudyPlan& plan, std::
 struct ConditionTables {
     std::vector<ScoreRow> scores;
     std::vector<SummaryRow> summaries;
+    std::vector<DecisionRow> decisions;
     std::string histograms;          // CSV lines, each ending in a newline
     std::size_t histogram_rows = 0;  // how many lines histograms holds
 };

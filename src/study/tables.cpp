@@ -18,10 +18,13 @@ namespace {
 
 constexpr std::string_view kScoresHeader =
     "data,n_new,n_old,method,parameter,seed,replications,score,weight,quantity,criterion,mean,se,"
-    "bias,rmse\n";
+    "bias,rmse,mcse_mean,mcse_se,mcse_bias,mcse_rmse\n";
 constexpr std::string_view kSummaryHeader =
     "data,n_new,n_old,method,parameter,seed,replications,quantity,se_w,bias_w,rmse_w,se_u,bias_u,"
-    "rmse_u\n";
+    "rmse_u,mcse_se_w,mcse_bias_w,mcse_rmse_w,mcse_se_u,mcse_bias_u,mcse_rmse_u\n";
+constexpr std::string_view kDecisionsHeader =
+    "data,n_new,n_old,method,parameter,seed,replications,cut,criterion_pass,misclassified,"
+    "mcse_misclassified\n";
 constexpr std::string_view kHistogramsHeader =
     "data,n_new,n_old,method,parameter,score,scale_score,count\n";
 
@@ -66,6 +69,18 @@ void append_numbers(std::initializer_list<double> values, std::string& out) {
     for (const double value : values) {
         out.push_back(',');
         append_number(value, out);
+    }
+}
+
+// Numbers that may be missing (Monte Carlo standard errors of fewer than two replications): an
+// empty field then.
+void append_optional_numbers(std::initializer_list<std::optional<double>> values,
+                             std::string& out) {
+    for (const std::optional<double>& value : values) {
+        out.push_back(',');
+        if (value) {
+            append_number(*value, out);
+        }
     }
 }
 
@@ -182,6 +197,19 @@ class FieldReader {
 
     bool text(std::size_t i, std::string& value) {
         value = record_.fields[i];
+        return true;
+    }
+
+    bool optional_number(std::size_t i, std::optional<double>& value) {
+        if (record_.fields[i].empty()) {
+            value.reset();
+            return true;
+        }
+        double number_value = 0.0;
+        if (!number(i, number_value)) {
+            return false;
+        }
+        value = number_value;
         return true;
     }
 
@@ -339,6 +367,9 @@ std::string_view summary_header() {
 std::string_view histograms_header() {
     return kHistogramsHeader;
 }
+std::string_view decisions_header() {
+    return kDecisionsHeader;
+}
 
 void append_score_row(const ScoreRow& row, std::string& out) {
     append_key(row.key, out);
@@ -352,6 +383,7 @@ void append_score_row(const ScoreRow& row, std::string& out) {
     out.push_back(',');
     out.append(quantity_word(row.quantity));
     append_numbers({row.criterion, row.mean, row.se, row.bias, row.rmse}, out);
+    append_optional_numbers({row.mcse_mean, row.mcse_se, row.mcse_mean, row.mcse_rmse}, out);
     out.push_back('\n');
 }
 
@@ -364,6 +396,20 @@ void append_summary_row(const SummaryRow& row, std::string& out) {
     out.push_back(',');
     out.append(quantity_word(row.quantity));
     append_numbers({row.se_w, row.bias_w, row.rmse_w, row.se_u, row.bias_u, row.rmse_u}, out);
+    append_optional_numbers({row.mcse_se_w, row.mcse_bias_w, row.mcse_rmse_w, row.mcse_se_u,
+                             row.mcse_bias_u, row.mcse_rmse_u},
+                            out);
+    out.push_back('\n');
+}
+
+void append_decision_row(const DecisionRow& row, std::string& out) {
+    append_key(row.key, out);
+    out.push_back(',');
+    append_integer(row.seed, out);
+    out.push_back(',');
+    append_integer(row.replications, out);
+    append_numbers({row.cut, row.criterion_pass, row.misclassified}, out);
+    append_optional_numbers({row.mcse_misclassified}, out);
     out.push_back('\n');
 }
 
@@ -385,7 +431,8 @@ bool parse_scores(std::string_view text, std::string_view file_name, std::vector
                    f.integer(7, row.score) && f.number(8, row.weight) &&
                    f.quantity(9, row.quantity) && f.number(10, row.criterion) &&
                    f.number(11, row.mean) && f.number(12, row.se) && f.number(13, row.bias) &&
-                   f.number(14, row.rmse);
+                   f.number(14, row.rmse) && f.optional_number(15, row.mcse_mean) &&
+                   f.optional_number(16, row.mcse_se) && f.optional_number(18, row.mcse_rmse);
         });
 }
 
@@ -396,7 +443,20 @@ bool parse_summary(std::string_view text, std::string_view file_name, std::vecto
             return f.key(row.key) && f.integer(5, row.seed) && f.integer(6, row.replications) &&
                    f.quantity(7, row.quantity) && f.number(8, row.se_w) &&
                    f.number(9, row.bias_w) && f.number(10, row.rmse_w) && f.number(11, row.se_u) &&
-                   f.number(12, row.bias_u) && f.number(13, row.rmse_u);
+                   f.number(12, row.bias_u) && f.number(13, row.rmse_u) &&
+                   f.optional_number(14, row.mcse_se_w) && f.optional_number(15, row.mcse_bias_w) &&
+                   f.optional_number(16, row.mcse_rmse_w) && f.optional_number(17, row.mcse_se_u) &&
+                   f.optional_number(18, row.mcse_bias_u) && f.optional_number(19, row.mcse_rmse_u);
+        });
+}
+
+bool parse_decisions(std::string_view text, std::string_view file_name,
+                     std::vector<DecisionRow>& rows, std::string& diagnostic) {
+    return parse_table(
+        text, file_name, kDecisionsHeader, rows, diagnostic, [](FieldReader& f, DecisionRow& row) {
+            return f.key(row.key) && f.integer(5, row.seed) && f.integer(6, row.replications) &&
+                   f.number(7, row.cut) && f.number(8, row.criterion_pass) &&
+                   f.number(9, row.misclassified) && f.optional_number(10, row.mcse_misclassified);
         });
 }
 

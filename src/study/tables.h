@@ -1,6 +1,6 @@
-// The study's three tables (scores.csv, summary.csv, histograms.csv) as text: the CSV text their
-// rows (engine/study/study.h) are written as, and the readers that turn that text back into the
-// same rows, bit for bit, so that partial tables from shards merge into exactly the bytes of an
+// The study's tables (scores.csv, summary.csv, histograms.csv, decisions.csv) as text: the CSV text
+// their rows (engine/study/study.h) are written as, and the readers that turn that text back into
+// the same rows, bit for bit, so that partial tables from shards merge into exactly the bytes of an
 // unsharded run.
 //
 // Numbers are written in the shortest text that reads back as the same double (std::to_chars,
@@ -32,11 +32,13 @@ struct HistogramRow {
 std::string_view scores_header();
 std::string_view summary_header();
 std::string_view histograms_header();
+std::string_view decisions_header();
 
 // Append one row's line, newline included.
 void append_score_row(const ScoreRow& row, std::string& out);
 void append_summary_row(const SummaryRow& row, std::string& out);
 void append_histogram_row(const HistogramRow& row, std::string& out);
+void append_decision_row(const DecisionRow& row, std::string& out);
 
 // Read a whole table (header line first, then any number of rows) written by the functions above.
 // Rows are appended to rows. On malformed text they return false with diagnostic
@@ -48,6 +50,8 @@ bool parse_summary(std::string_view text, std::string_view file_name, std::vecto
                    std::string& diagnostic);
 bool parse_histograms(std::string_view text, std::string_view file_name,
                       std::vector<HistogramRow>& rows, std::string& diagnostic);
+bool parse_decisions(std::string_view text, std::string_view file_name,
+                     std::vector<DecisionRow>& rows, std::string& diagnostic);
 
 // The label of a method and its parameter in plots and pages: "Postsmoothing 0.1", "None".
 std::string method_label(const RowKey& key);

@@ -128,7 +128,7 @@ TEST(EqsimStudy, OutputsDoNotDependOnThreadsOrShards) {
     TempDir dir;
     const std::string body = "data " + testing::example_data_path() +
                              "\nsizes 300 900/400 2000\nmethod Post 0.2\nmethod Linear\n"
-                             "replications 15\nseed 77\ncriterion Same\n";
+                             "replications 15\nseed 77\ncriterion Same\ncuts 18 24.0\n";
     // The same study file in three folders, each with its own output folder beside it.
     for (const char* folder : {"one", "two", "sharded"}) {
         std::filesystem::create_directories(dir.file(folder));
@@ -145,16 +145,79 @@ TEST(EqsimStudy, OutputsDoNotDependOnThreadsOrShards) {
     EXPECT_FALSE(testing::file_exists(dir.file("sharded/study/scores.csv")));
     const RunResult merged = run_study_process("--merge " + shell_quoted(sharded));
     ASSERT_EQ(merged.status, 0) << merged.err;
-    for (const char* name : kOutputs) {
-        const std::string expected = read_file(dir.file(std::string("one/study/") + name));
+    std::vector<std::string> outputs(std::begin(kOutputs), std::end(kOutputs));
+    outputs.push_back("decisions.csv");
+    for (const std::string& name : outputs) {
+        const std::string expected = read_file(dir.file("one/study/" + name));
         ASSERT_FALSE(expected.empty()) << name;
-        EXPECT_TRUE(read_file(dir.file(std::string("two/study/") + name)) == expected) << name;
-        EXPECT_TRUE(read_file(dir.file(std::string("sharded/study/") + name)) == expected) << name;
+        EXPECT_TRUE(read_file(dir.file("two/study/" + name)) == expected) << name;
+        EXPECT_TRUE(read_file(dir.file("sharded/study/" + name)) == expected) << name;
     }
     // Each condition has a seed of its own.
     const std::vector<ScoreRow> scores = scores_in(dir.file("one/study"));
     EXPECT_EQ(scores.front().seed, 77);
     EXPECT_NE(scores.back().seed, 77);
+}
+
+// Decisions at cut scores follow from the histograms: the mean share of misclassified examinees
+// is the weighted chance that each raw score lands on the other side of the cut from the
+// criterion. With one replication there is no Monte Carlo standard error to give, and the fields
+// stay empty.
+TEST(EqsimStudy, DecisionsAgreeWithTheHistogramsAndOneReplicationHasNoErrors) {
+    TempDir dir;
+    const std::string data = testing::example_data_path();
+    const std::string study =
+        dir.write("s.txt", "data " + data +
+                               "\nsizes 60 400\nmethod Pre 4\nmethod Linear\nmethod Identity\n"
+                               "replications 40\nseed 3\ncuts 12 18 30\n");
+    ASSERT_EQ(run_study({study, "--jobs", "2"}).status, 0);
+    const std::vector<ScoreRow> scores = scores_in(dir.file("s"));
+    std::vector<HistogramRow> histograms;
+    std::vector<DecisionRow> decisions;
+    std::string diagnostic;
+    ASSERT_TRUE(
+        parse_histograms(read_file(dir.file("s/histograms.csv")), "h", histograms, diagnostic));
+    ASSERT_TRUE(
+        parse_decisions(read_file(dir.file("s/decisions.csv")), "d", decisions, diagnostic));
+    ASSERT_EQ(decisions.size(), 2u * 3 * 3);
+    for (const DecisionRow& d : decisions) {
+        double criterion_pass = 0.0;
+        double misclassified = 0.0;
+        for (const ScoreRow& row : scores) {
+            if (!(row.key == d.key) || row.quantity != Quantity::rounded) {
+                continue;
+            }
+            const bool criterion_passes = row.criterion >= d.cut;
+            double passing = 0.0;
+            for (const HistogramRow& h : histograms) {
+                if (h.key == d.key && h.score == row.score && h.scale_score >= d.cut) {
+                    passing += static_cast<double>(h.count) / 40.0;
+                }
+            }
+            criterion_pass += criterion_passes ? row.weight : 0.0;
+            misclassified += row.weight * (criterion_passes ? 1.0 - passing : passing);
+        }
+        EXPECT_NEAR(d.criterion_pass, criterion_pass, 1e-12) << method_label(d.key) << d.cut;
+        EXPECT_NEAR(d.misclassified, misclassified, 1e-12) << method_label(d.key) << d.cut;
+        ASSERT_TRUE(d.mcse_misclassified.has_value());
+        if (d.key.method == Method::identity) {
+            EXPECT_EQ(*d.mcse_misclassified, 0.0);
+        }
+    }
+
+    const std::string single =
+        dir.write("one.txt", "data " + data + "\nmethod None\nreplications 1\nseed 3\ncuts 20\n");
+    ASSERT_EQ(run_study({single}).status, 0);
+    for (const std::string& line : lines_of(read_file(dir.file("one/scores.csv")))) {
+        EXPECT_EQ(line.substr(line.size() - 4), line.rfind("data,", 0) == 0 ? "rmse" : ",,,,")
+            << line;
+    }
+    for (const std::string& line : lines_of(read_file(dir.file("one/summary.csv")))) {
+        EXPECT_EQ(line.substr(line.size() - 6), line.rfind("data,", 0) == 0 ? "rmse_u" : ",,,,,,")
+            << line;
+    }
+    EXPECT_EQ(read_file(dir.file("one/decisions.csv")).back(), '\n');
+    EXPECT_EQ(lines_of(read_file(dir.file("one/decisions.csv"))).back().back(), ',');
 }
 
 // A criterion from the data file: bias is the mean less the criterion and RMSE the root of the

@@ -53,6 +53,9 @@ TEST(StudyTables, NumbersAreShortestAndReadBackBitForBit) {
         row.score = static_cast<std::int32_t>(i);
         row.quantity = static_cast<Quantity>(i % 3);
         row.weight = row.criterion = row.mean = row.se = row.bias = row.rmse = awkward[i];
+        if (i % 2 == 0) {  // the others have no Monte Carlo standard errors (one replication)
+            row.mcse_mean = row.mcse_se = row.mcse_rmse = awkward[i];
+        }
         written.push_back(row);
     }
     std::string text(scores_header());
@@ -71,6 +74,13 @@ TEST(StudyTables, NumbersAreShortestAndReadBackBitForBit) {
         for (const double v : {read[i].weight, read[i].criterion, read[i].mean, read[i].se,
                                read[i].bias, read[i].rmse}) {
             EXPECT_EQ(bits(v), bits(awkward[i])) << i;
+        }
+        for (const std::optional<double>& e :
+             {read[i].mcse_mean, read[i].mcse_se, read[i].mcse_rmse}) {
+            ASSERT_EQ(e.has_value(), i % 2 == 0) << i;
+            if (e) {
+                EXPECT_EQ(bits(*e), bits(awkward[i])) << i;
+            }
         }
     }
     // Writing what was read gives the same bytes.
@@ -97,7 +107,14 @@ TEST(StudyTables, TextFieldsAreQuotedAndTheOtherTablesRoundTrip) {
     append_score_row(score, line);
     EXPECT_EQ(line,
               "\"forms/a \"\"b\"\", c\nd.dat\",500,3000,Linear,,20261207,1000,7,0.25,rounded,"
-              "12,12.5,1.5,0.5,1.5811388300841898\n");
+              "12,12.5,1.5,0.5,1.5811388300841898,,,,\n");
+    score.mcse_mean = 0.125;
+    score.mcse_se = 0.0625;
+    score.mcse_rmse = 0.25;
+    line.clear();
+    append_score_row(score, line);
+    EXPECT_EQ(line.substr(line.find("1.5811388300841898")),
+              "1.5811388300841898,0.125,0.0625,0.125,0.25\n");  // mcse_bias is mcse_mean
 
     SummaryRow summary{{awkward_path, 40, 40, Method::presmoothing, 6.0},
                        -5,
@@ -108,7 +125,15 @@ TEST(StudyTables, TextFieldsAreQuotedAndTheOtherTablesRoundTrip) {
                        0.3,
                        0.4,
                        0.5,
-                       0.6};
+                       0.6,
+                       0.01,
+                       std::nullopt,
+                       0.03,
+                       0.04,
+                       0.05,
+                       0.06};
+    DecisionRow decision{
+        {"plain.dat", 40, 41, Method::synthetic, 0.5}, 9, 200, 26.5, 0.375, 0.0625, std::nullopt};
     HistogramRow histogram{
         {"plain.dat", 40, 41, Method::mean, std::nullopt}, 3, 17.5, 123456789012};
     std::string summary_text(summary_header());
@@ -126,6 +151,22 @@ TEST(StudyTables, TextFieldsAreQuotedAndTheOtherTablesRoundTrip) {
     EXPECT_EQ(summaries[0].key, summary.key);
     EXPECT_EQ(summaries[0].seed, -5);
     EXPECT_EQ(summaries[0].rmse_u, 0.6);
+    EXPECT_EQ(summaries[0].mcse_se_w, 0.01);
+    EXPECT_FALSE(summaries[0].mcse_bias_w.has_value());
+    EXPECT_EQ(summaries[0].mcse_rmse_u, 0.06);
+    std::string decision_text(decisions_header());
+    append_decision_row(decision, decision_text);
+    EXPECT_EQ(decision_text,
+              "data,n_new,n_old,method,parameter,seed,replications,cut,criterion_pass,"
+              "misclassified,mcse_misclassified\n"
+              "plain.dat,40,41,Synthetic,0.5,9,200,26.5,0.375,0.0625,\n");
+    std::vector<DecisionRow> decisions;
+    ASSERT_TRUE(parse_decisions(decision_text, "decisions.csv", decisions, diagnostic))
+        << diagnostic;
+    ASSERT_EQ(decisions.size(), 1u);
+    EXPECT_EQ(decisions[0].key, decision.key);
+    EXPECT_EQ(decisions[0].cut, 26.5);
+    EXPECT_FALSE(decisions[0].mcse_misclassified.has_value());
     std::vector<HistogramRow> histograms;
     ASSERT_TRUE(parse_histograms(histogram_text, "histograms.csv", histograms, diagnostic))
         << diagnostic;

@@ -116,6 +116,17 @@ double round_to_scale(double value, double minimum, double maximum, double incre
     return increment * static_cast<double>(static_cast<std::int32_t>(q));
 }
 
+bool scale_point_of(double score, const ScaleSpec& scale, std::int32_t& point) {
+    const double steps = (score - scale.min) / scale.increment;
+    const double nearest = std::nearbyint(steps);
+    if (!(std::fabs(steps - nearest) <= 1e-9) || !(nearest >= 0.0) ||
+        !(nearest <= scale_point_count(scale) - 1.0)) {
+        return false;
+    }
+    point = static_cast<std::int32_t>(nearest);
+    return true;
+}
+
 int scale_point_index(double rounded_score, const ScaleSpec& scale, int scale_points) {
     const double slot = std::trunc((rounded_score - scale.min) / scale.increment + 0.5);
     if (!(slot >= 0.0)) {

@@ -50,4 +50,8 @@ double round_to_scale(double value, double minimum, double maximum, double incre
 // the nearest end, so the index is always 0 to scale_points - 1.
 int scale_point_index(double rounded_score, const ScaleSpec& scale, int scale_points);
 
+// The scale point (0 at the minimum) that score is, within 1e-9 of an increment, or false when it
+// is no point of the scale.
+bool scale_point_of(double score, const ScaleSpec& scale, std::int32_t& point);
+
 }  // namespace eqsim

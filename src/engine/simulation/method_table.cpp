@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "engine/equating/anchor_equating.h"
 #include "engine/equating/equipercentile.h"
 #include "engine/equating/kernel_equating.h"
 #include "engine/equating/linear_equating.h"
@@ -60,6 +61,21 @@ Status equate_kernel_entry(const SamplePair& s, double parameter, std::span<doub
     return kernel_equate(s, degree, degree, equated) ? Status::ok() : failed();
 }
 
+// The anchor-test methods: w1 given, or n_P / (n_P + n_Q) of the sample sizes. Each thread keeps
+// its working storage from one replication to the next.
+template <AnchorEquateFunction equate>
+Status equate_anchor_entry(const SamplePair& s, double parameter, std::span<double> equated) {
+    if (s.anchor == nullptr) {
+        return Status::error(Status::Code::method_failed,
+                             "an anchor-test method needs the groups' tables of total and anchor "
+                             "scores");
+    }
+    thread_local AnchorWorkspace work;
+    const double w1 =
+        parameter == kWeightOfSizes ? s.new_size / (s.new_size + s.old_size) : parameter;
+    return equate(*s.anchor, w1, work, equated) ? Status::ok() : failed();
+}
+
 constexpr MethodInfo kMethods[] = {
     {Method::postsmoothing, Design::random_groups, "Post-Smoothing", ParameterRule::smoothing_value,
      equate_postsmoothed, 110.0},
@@ -78,11 +94,26 @@ constexpr MethodInfo kMethods[] = {
      equate_synthetic_entry, 1.2},
     {Method::kernel, Design::random_groups, "Kernel", ParameterRule::degree, equate_kernel_entry,
      3000.0},
+    {Method::tucker, Design::anchor_test, "Tucker", ParameterRule::group_weight,
+     equate_anchor_entry<tucker_equate>, 12.0},
+    {Method::levine, Design::anchor_test, "Levine", ParameterRule::group_weight,
+     equate_anchor_entry<levine_observed_equate>, 12.0},
+    {Method::chained_linear, Design::anchor_test, "Chained-linear", ParameterRule::none,
+     equate_anchor_entry<chained_linear_equate>, 12.0},
+    {Method::frequency_estimation, Design::anchor_test, "Frequency-estimation",
+     ParameterRule::group_weight, equate_anchor_entry<frequency_estimation_equate>, 10.0},
+    {Method::braun_holland, Design::anchor_test, "Braun-Holland", ParameterRule::group_weight,
+     equate_anchor_entry<braun_holland_equate>, 6.0},
+    {Method::chained_equipercentile, Design::anchor_test, "Chained-equipercentile",
+     ParameterRule::none, equate_anchor_entry<chained_equipercentile_equate>, 9.0},
 };
 
 constexpr Method kMethodCodes[] = {Method::postsmoothing, Method::presmoothing, Method::unsmoothed,
                                    Method::linear,        Method::mean,         Method::identity,
-                                   Method::circle_arc,    Method::synthetic,    Method::kernel};
+                                   Method::circle_arc,    Method::synthetic,    Method::kernel,
+                                   Method::tucker,        Method::levine,       Method::chained_linear,
+                                   Method::frequency_estimation, Method::braun_holland,
+                                   Method::chained_equipercentile};
 
 }  // namespace
 
@@ -141,6 +172,15 @@ Status check_parameter(const MethodChoice& choice) {
                 return Status::error(Status::Code::invalid_input,
                                      "synthetic equating needs a smoothing parameter (the weight "
                                      "of linear equating) from 0.0 to 1.0, not " +
+                                         std::to_string(p));
+            }
+            break;
+        case ParameterRule::group_weight:
+            if (p != kWeightOfSizes && !(p >= 0.0 && p <= 1.0)) {
+                return Status::error(Status::Code::invalid_input,
+                                     "the " + std::string(method_name(choice.method)) +
+                                         " method needs a weight of group P (w1) from 0.0 to "
+                                         "1.0, not " +
                                          std::to_string(p));
             }
             break;

@@ -59,7 +59,91 @@ std::vector<double> relative_frequencies(std::span<const double> frequencies, do
     return relative;
 }
 
+// Sums each total score's row of a table (row-major by total score) into its marginal.
+std::vector<double> row_sums(std::span<const double> cells, int rows, int columns) {
+    std::vector<double> sums(static_cast<std::size_t>(rows), 0.0);
+    for (int x = 0; x < rows; ++x) {
+        for (int v = 0; v < columns; ++v) {
+            sums[static_cast<std::size_t>(x)] +=
+                cells[static_cast<std::size_t>(x) * static_cast<std::size_t>(columns) +
+                      static_cast<std::size_t>(v)];
+        }
+    }
+    return sums;
+}
+
+Status check_table(std::span<const double> cells, int points, int anchor_points,
+                   AnchorKind anchor, const char* group) {
+    if (points < 1 || anchor_points < 1 ||
+        cells.size() != static_cast<std::size_t>(points) * static_cast<std::size_t>(anchor_points)) {
+        return invalid(std::string(group) + " table has " + std::to_string(cells.size()) +
+                       " cells for " + std::to_string(points) + " total and " +
+                       std::to_string(anchor_points) + " anchor score points");
+    }
+    for (int x = 0; x < points; ++x) {
+        for (int v = 0; v < anchor_points; ++v) {
+            const double c = cells[static_cast<std::size_t>(x) *
+                                       static_cast<std::size_t>(anchor_points) +
+                                   static_cast<std::size_t>(v)];
+            if (!std::isfinite(c) || c < 0.0) {
+                return invalid(std::string(group) + " count of total " + std::to_string(x) +
+                               " and anchor " + std::to_string(v) + " is " + std::to_string(c) +
+                               "; counts must be finite and not negative");
+            }
+            if (anchor == AnchorKind::internal && v > x && c > 0.0) {
+                return invalid(std::string(group) + " has examinees with anchor score " +
+                               std::to_string(v) + " above their total score " +
+                               std::to_string(x) +
+                               ", which an internal anchor (counted in the total) cannot have");
+            }
+        }
+    }
+    return Status::ok();
+}
+
 }  // namespace
+
+Status Population::anchor_test(std::span<const double> new_cells, int new_points,
+                               std::span<const double> old_cells, int old_points,
+                               int anchor_points, AnchorKind anchor,
+                               std::span<const double> conversion, Population& population) {
+    population = Population();
+    if (anchor_points < 2) {
+        return invalid("the anchor needs at least 2 score points; found " +
+                       std::to_string(anchor_points));
+    }
+    if (Status s = check_table(new_cells, new_points, anchor_points, anchor, "the new group's");
+        !s.is_ok()) {
+        return s;
+    }
+    if (Status s = check_table(old_cells, old_points, anchor_points, anchor, "the old group's");
+        !s.is_ok()) {
+        return s;
+    }
+    Population p;
+    Status built = Status::ok();
+    if (!with_storage([&] {
+            const std::vector<double> new_totals = row_sums(new_cells, new_points, anchor_points);
+            const std::vector<double> old_totals = row_sums(old_cells, old_points, anchor_points);
+            built = random_groups(new_totals, old_totals, conversion, p);
+            if (!built.is_ok()) {
+                return true;
+            }
+            p.new_joint_ = relative_frequencies(new_cells, p.new_total_);
+            p.old_joint_ = relative_frequencies(old_cells, p.old_total_);
+            return true;
+        })) {
+        return Status::error(Status::Code::no_storage, "no storage for the populations");
+    }
+    if (!built.is_ok()) {
+        return built;
+    }
+    p.design_ = Design::anchor_test;
+    p.anchor_ = anchor;
+    p.anchor_points_ = anchor_points;
+    population = std::move(p);
+    return Status::ok();
+}
 
 Status Population::random_groups(std::span<const double> new_frequencies,
                                  std::span<const double> old_frequencies,

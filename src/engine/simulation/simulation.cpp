@@ -15,6 +15,9 @@ namespace {
 
 // One form's population as the sampler sees it: its sample size, its cumulative table with the
 // lookup and raw-value table, and the current replication's counts and relative frequencies.
+// In the anchor-test design the sampler draws examinees from the cells of a group's table of total
+// and anchor scores (row-major by total score, anchor_points cells a row), and also gives the
+// sample's total scores.
 struct FormSampler {
     int k = 0;
     std::int32_t size = 0;
@@ -23,9 +26,17 @@ struct FormSampler {
     RawSamplingTable raw_table;
     std::vector<std::int32_t> counts;
     std::vector<double> sample;
+    int anchor_points = 0;       // 0 in the random-groups design
+    std::vector<double> totals;  // anchor test: the sample's total scores, as shares
 
-    // Takes the population's relative frequencies and builds the tables from them.
-    void build(std::span<const double> relative, const SamplingChoice& sampling) {
+    // Takes the population's relative frequencies (or its table's cells) and builds the tables
+    // from them.
+    void build(std::span<const double> relative, const SamplingChoice& sampling,
+               int anchor_points_of_table = 0) {
+        anchor_points = anchor_points_of_table;
+        if (anchor_points > 0) {
+            totals.assign(relative.size() / static_cast<std::size_t>(anchor_points), 0.0);
+        }
         k = static_cast<int>(relative.size());
         cumulative.assign(relative.begin(), relative.end());
         lookup.assign(static_cast<std::size_t>(sampling.lookup_scale) + 1, 0);
@@ -48,6 +59,20 @@ struct FormSampler {
         for (int j = 0; j < k; ++j) {
             sample[j] = static_cast<double>(counts[j]) / n;
         }
+        // Each total score's share from its row's whole count, which the counts give exactly.
+        for (std::size_t x = 0; x < totals.size(); ++x) {
+            std::int64_t row = 0;
+            for (int v = 0; v < anchor_points; ++v) {
+                row += counts[x * static_cast<std::size_t>(anchor_points) +
+                              static_cast<std::size_t>(v)];
+            }
+            totals[x] = static_cast<double>(row) / n;
+        }
+    }
+
+    // The sample's total-score shares: the sample itself in the random-groups design.
+    std::span<const double> total_shares() const {
+        return anchor_points > 0 ? std::span<const double>(totals) : std::span<const double>(sample);
     }
 };
 
@@ -113,6 +138,14 @@ class MethodRun {
             sums_[q].reset(kx);
         }
         histogram_.assign(n * static_cast<std::size_t>(scale_points), 0);
+        slots_.assign(n, 0);
+    }
+
+    // Measures the replications against a criterion from now on, for their Monte Carlo standard
+    // errors and decisions.
+    Status track_errors(const MonteCarloSetup& setup) {
+        tracking_ = true;
+        return errors_.reset(setup);
     }
 
     // Equates one pair of samples, converts to the scale and adds the scores to the sums.
@@ -149,6 +182,10 @@ class MethodRun {
                                                     std::to_string(k)));
         }
         accumulate(r, kx, scale);
+        if (tracking_) {
+            errors_.add_replication(values_[Quantity::raw], values_[Quantity::scale],
+                                    values_[Quantity::rounded], slots_);
+        }
         return Status::ok();
     }
 
@@ -170,23 +207,15 @@ class MethodRun {
                      first_non_finite(moments.sd, kx) < 0;
         }
         result.histogram = std::move(histogram_);
+        if (tracking_) {
+            MonteCarloErrors errors;
+            finite = finite && errors_.finish(errors);
+            result.errors = std::move(errors);
+        }
         return finite;
     }
 
   private:
-    int histogram_slot(double rounded_score, const ScaleSpec& scale) const {
-        const double slot = std::trunc((rounded_score - scale.min) / scale.increment + 0.5);
-        // Scales whose ends are not multiples of the increment can round just past them; such a
-        // score counts at the nearest end so that every row still sums to R.
-        if (!(slot >= 0.0)) {
-            return 0;
-        }
-        if (slot > static_cast<double>(scale_points_ - 1)) {
-            return scale_points_ - 1;
-        }
-        return static_cast<int>(slot);
-    }
-
     void accumulate(std::int32_t r, int kx, const ScaleSpec& scale) {
         const std::vector<double>& equated = values_[Quantity::raw];
         const std::vector<double>& unrounded = values_[Quantity::scale];
@@ -195,8 +224,12 @@ class MethodRun {
             sums_[Quantity::raw].add(r, k, equated[k]);
             sums_[Quantity::scale].add(r, k, unrounded[k]);
             sums_[Quantity::rounded].add(r, k, rounded[k]);
+            // Scales whose ends are not multiples of the increment can round just past them;
+            // such a score counts at the nearest end so that every row still sums to R.
+            const int slot = scale_point_index(rounded[k], scale, scale_points_);
+            slots_[k] = slot;
             ++histogram_[static_cast<std::size_t>(k) * static_cast<std::size_t>(scale_points_) +
-                         static_cast<std::size_t>(histogram_slot(rounded[k], scale))];
+                         static_cast<std::size_t>(slot)];
         }
     }
 
@@ -206,6 +239,9 @@ class MethodRun {
     PerQuantity<std::vector<double>> values_;  // the current replication's scores
     PerQuantity<Accumulator> sums_;
     std::vector<std::int32_t> histogram_;
+    std::vector<std::int32_t> slots_;  // the scale points of the replication's rounded scores
+    bool tracking_ = false;
+    MonteCarloAccumulator errors_;
 };
 
 Status invalid(std::string what) {
@@ -235,6 +271,34 @@ Status settle_sizes(const SimulationOptions& options, std::int32_t& new_size,
     return settle_size(options.old_size, p.default_old_size(), "old-form", old_size);
 }
 
+// Sets every method's run to measure its replications against its criterion.
+Status track_errors(const SimulationOptions& options, int scale_points,
+                    std::vector<MethodRun>& runs) {
+    const Population& population = *options.population;
+    std::vector<std::int32_t> criterion_slots;
+    for (std::size_t m = 0; m < runs.size(); ++m) {
+        const PerQuantity<std::vector<double>>& criterion =
+            options.criteria[options.criteria.size() == 1 ? 0 : m];
+        criterion_slots.clear();
+        for (const double rounded : criterion[Quantity::rounded]) {
+            criterion_slots.push_back(scale_point_index(rounded, options.scale, scale_points));
+        }
+        MonteCarloSetup setup;
+        setup.replications = options.replications;
+        setup.weights = population.new_relative();
+        setup.criterion_equated = criterion[Quantity::raw];
+        setup.criterion_unrounded = criterion[Quantity::scale];
+        setup.criterion_rounded = criterion[Quantity::rounded];
+        setup.cuts = options.cuts;
+        setup.scale_points = scale_points;
+        setup.criterion_slots = criterion_slots;
+        if (Status s = runs[m].track_errors(setup); !s.is_ok()) {
+            return s;
+        }
+    }
+    return Status::ok();
+}
+
 Status run_checked(const SimulationOptions& options, SimulationResult& result) {
     const Population& population = *options.population;
     const int kx = population.new_points();
@@ -259,19 +323,35 @@ Status run_checked(const SimulationOptions& options, SimulationResult& result) {
         return Status::error(Status::Code::no_storage, "no storage for the simulation's arrays");
     }
     if (!with_storage([&] {
-            new_form.build(population.new_relative(), options.sampling);
-            old_form.build(population.old_relative(), options.sampling);
+            if (population.design() == Design::anchor_test) {
+                new_form.build(population.new_joint(), options.sampling,
+                               population.anchor_points());
+                old_form.build(population.old_joint(), options.sampling,
+                               population.anchor_points());
+            } else {
+                new_form.build(population.new_relative(), options.sampling);
+                old_form.build(population.old_relative(), options.sampling);
+            }
             return true;
         })) {
         return Status::error(Status::Code::no_storage, "no storage for the sampling tables");
     }
     new_form.size = result.new_size;
     old_form.size = result.old_size;
+    if (!options.criteria.empty()) {
+        if (Status s = track_errors(options, result.scale_points, runs); !s.is_ok()) {
+            return s;
+        }
+    }
 
     UniformRandom random;
     seed_uniform(random, options.seed);
-    const SamplePair samples{new_form.sample, old_form.sample, static_cast<double>(new_form.size),
-                             static_cast<double>(old_form.size)};
+    const AnchorPair tables{{new_form.sample, population.new_points(), population.anchor_points()},
+                            {old_form.sample, population.old_points(), population.anchor_points()},
+                            population.anchor()};
+    const SamplePair samples{new_form.total_shares(), old_form.total_shares(),
+                             static_cast<double>(new_form.size), static_cast<double>(old_form.size),
+                             population.design() == Design::anchor_test ? &tables : nullptr};
     for (std::int32_t r = 1; r <= options.replications; ++r) {
         // The new form's sample is always drawn first.
         new_form.draw(random, options.sampling);
@@ -328,6 +408,15 @@ Status check_settings(const SimulationOptions& options) {
     if (options.methods.empty()) {
         return invalid("no equating method given");
     }
+    if (!options.criteria.empty() && options.criteria.size() != 1 &&
+        options.criteria.size() != options.methods.size()) {
+        return invalid("the criteria are " + std::to_string(options.criteria.size()) + " for " +
+                       std::to_string(options.methods.size()) +
+                       " methods; give one for every method, or one for all");
+    }
+    if (!options.cuts.empty() && options.criteria.empty()) {
+        return invalid("cut scores need a criterion to decide against");
+    }
     for (const MethodChoice& choice : options.methods) {
         if (Status s = check_parameter(choice); !s.is_ok()) {
             return s;
@@ -370,8 +459,14 @@ Status equate_population(const Population& population, const MethodChoice& choic
         return invalid("the " + std::string(info.name) +
                        " method does not suit the populations' design");
     }
-    const SamplePair populations{population.new_relative(), population.old_relative(),
-                                 static_cast<double>(new_size), static_cast<double>(old_size)};
+    const AnchorPair tables{
+        {population.new_joint(), population.new_points(), population.anchor_points()},
+        {population.old_joint(), population.old_points(), population.anchor_points()},
+        population.anchor()};
+    const SamplePair populations{
+        population.new_relative(), population.old_relative(), static_cast<double>(new_size),
+        static_cast<double>(old_size),
+        population.design() == Design::anchor_test ? &tables : nullptr};
     if (!with_storage([&] {
             equated.assign(static_cast<std::size_t>(population.new_points()), 0.0);
             return true;

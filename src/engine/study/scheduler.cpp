@@ -36,7 +36,39 @@ SimulationOptions simulation_options(const StudyPlan& plan, const Condition& c) 
     o.seed = c.seed;
     o.new_size = c.new_size;
     o.old_size = c.old_size;
+    o.cuts = c.cut_points;
     return o;
+}
+
+void set_errors(const QuantityErrors* errors, std::size_t x, ScoreRow& row) {
+    if (errors != nullptr) {
+        row.mcse_mean = errors->mean[x];
+        row.mcse_se = errors->se[x];
+        row.mcse_rmse = errors->rmse[x];
+    }
+}
+
+void set_errors(const QuantityErrors* errors, SummaryRow& row) {
+    if (errors != nullptr) {
+        row.mcse_se_w = errors->se_w;
+        row.mcse_bias_w = errors->bias_w;
+        row.mcse_rmse_w = errors->rmse_w;
+        row.mcse_se_u = errors->se_u;
+        row.mcse_bias_u = errors->bias_u;
+        row.mcse_rmse_u = errors->rmse_u;
+    }
+}
+
+// One quantity's Monte Carlo standard errors in a method's result, or null when there are none
+// (fewer than two replications).
+const QuantityErrors* errors_of(const MethodResult& r, Quantity q) {
+    if (!r.errors) {
+        return nullptr;
+    }
+    const std::optional<QuantityErrors>& e = q == Quantity::raw     ? r.errors->equated
+                                             : q == Quantity::scale ? r.errors->unrounded
+                                                                    : r.errors->rounded;
+    return e ? &*e : nullptr;
 }
 
 // The rows of one condition from its methods' results, in the study's method order.
@@ -46,7 +78,7 @@ void append_rows(const StudyPlan& plan, const Condition& c, const SimulationResu
     const std::span<const double> weights = data.population.new_relative();
     const auto kx = static_cast<std::size_t>(result.new_points);
     const auto points = static_cast<std::size_t>(result.scale_points);
-    for (std::size_t m = 0; m < result.methods.size(); ++m) {
+    for (const std::size_t m : c.methods) {
         const MethodResult& r = result.methods[m];
         const RowKey key = row_key(plan, c, m);
         const PerQuantity<std::vector<double>>& criterion =
@@ -64,6 +96,7 @@ void append_rows(const StudyPlan& plan, const Condition& c, const SimulationResu
                 row.mean = r.moments[q].mean[x];
                 row.se = r.moments[q].sd[x];
                 set_bias_and_rmse(row);
+                set_errors(errors_of(r, q), x, row);
                 out.scores.push_back(std::move(row));
             }
         }
@@ -79,6 +112,31 @@ void append_rows(const StudyPlan& plan, const Condition& c, const SimulationResu
         }
     }
     out.summaries = summarise_all_scores(out.scores);
+    // summarise_all_scores gives each method's quantities in order, methods in order.
+    for (std::size_t i = 0; i < out.summaries.size(); ++i) {
+        set_errors(errors_of(result.methods[c.methods[i / kQuantities.size()]],
+                             out.summaries[i].quantity),
+                   out.summaries[i]);
+    }
+    for (const std::size_t m : c.methods) {
+        const MethodResult& r = result.methods[m];
+        if (!r.errors) {
+            continue;
+        }
+        const RowKey key = row_key(plan, c, m);
+        for (std::size_t i = 0; i < r.errors->decisions.size(); ++i) {
+            const CutDecision& d = r.errors->decisions[i];
+            DecisionRow row;
+            row.key = key;
+            row.seed = c.seed;
+            row.replications = plan.design.replications;
+            row.cut = plan.design.cuts[i];
+            row.criterion_pass = d.criterion_pass;
+            row.misclassified = d.misclassified;
+            row.mcse_misclassified = d.mcse_misclassified;
+            out.decisions.push_back(std::move(row));
+        }
+    }
 }
 
 // A piece of work: some of the methods of one condition.
@@ -140,11 +198,13 @@ class Scheduler {
         while (tasks_done_ < tasks_.size()) {
             changed_.wait_for(lock, kProgressInterval);
             if (options_.progress) {
-                // Replications of whole conditions: the units done, in shares of a condition.
+                // Replications of whole conditions: the share of the methods' replications done.
                 const double units = static_cast<double>(units_.load());
-                const double per_condition = static_cast<double>(plan_.design.methods.size());
-                if (!options_.progress(static_cast<int>(conditions_done_),
-                                       static_cast<std::int64_t>(units / per_condition))) {
+                const double replications =
+                    static_cast<double>(positions_.size()) * plan_.design.replications;
+                if (!options_.progress(
+                        static_cast<int>(conditions_done_),
+                        static_cast<std::int64_t>(units / total_units_ * replications))) {
                     cancelled_.store(true);
                 }
             }
@@ -185,6 +245,11 @@ class Scheduler {
     // thread but draws the samples again, so one thread never splits, and many conditions rarely.
     void make_tasks() {
         const std::size_t most = std::min(plan_.design.methods.size(), kMostGroups);
+        total_units_ = 0.0;
+        for (std::size_t slot = 0; slot < positions_.size(); ++slot) {
+            total_units_ += static_cast<double>(condition(slot).methods.size()) *
+                            plan_.design.replications;
+        }
         std::vector<Task> best = tasks_with_groups(1);
         double best_time = makespan(best);
         for (std::size_t groups = 2; options_.jobs > 1 && groups <= most; ++groups) {
@@ -204,14 +269,12 @@ class Scheduler {
         std::vector<Task> tasks;
         const std::vector<StudyMethod>& methods = plan_.design.methods;
         for (std::size_t slot = 0; slot < positions_.size(); ++slot) {
+            const std::vector<std::size_t>& runs = condition(slot).methods;
             const double points = static_cast<double>(
                 plan_.design.data[static_cast<std::size_t>(condition(slot).data_set)]
                     .population.new_points());
             // Methods dearest first, each to the group that costs least so far.
-            std::vector<std::size_t> order(methods.size());
-            for (std::size_t m = 0; m < methods.size(); ++m) {
-                order[m] = m;
-            }
+            std::vector<std::size_t> order = runs;
             std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
                 return method_cost(methods[a].choice.method, points) >
                        method_cost(methods[b].choice.method, points);
@@ -265,6 +328,16 @@ class Scheduler {
         }
         SimulationOptions options = simulation_options(plan_, c);
         options.methods = methods;
+        // Each method's criterion: the condition's own for criterion Same, else the shared one.
+        std::vector<PerQuantity<std::vector<double>>> criteria;
+        if (c.criterion.size() == 1) {
+            criteria.push_back(c.criterion.front());
+        } else {
+            for (const std::size_t m : task.methods) {
+                criteria.push_back(c.criterion[m]);
+            }
+        }
+        options.criteria = criteria;
         const auto units = static_cast<std::int64_t>(task.methods.size());
         options.progress = [&](std::int32_t) {
             units_.fetch_add(units);
@@ -339,6 +412,7 @@ class Scheduler {
     std::size_t tasks_done_ = 0;
     std::size_t conditions_done_ = 0;
     std::atomic<std::int64_t> units_{0};
+    double total_units_ = 1.0;  // replications of every method of every condition run
     std::atomic<int> failed_condition_{-1};
     std::atomic<bool> cancelled_{false};
     Failure failure_;

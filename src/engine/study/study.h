@@ -59,6 +59,9 @@ struct StudyDesign {
     std::int32_t replications = 1000;
     std::int32_t seed = 1;  // 1..kLargestSeed
     CriterionKind criterion = CriterionKind::unsmoothed;
+    // Cut scores of pass and fail decisions: rounded scale scores, strictly increasing, at most
+    // kMaxCuts, each a point of every data set's scale. Empty: no decisions.
+    std::vector<double> cuts;
 };
 
 // A data set at one pair of sample sizes, the unit the study's work is split into.
@@ -68,9 +71,16 @@ struct Condition {
     std::int32_t new_size = 0;
     std::int32_t old_size = 0;
     std::int32_t seed = 0;
-    // The criterion's equated raw, unrounded and rounded scale scores: one per method for
-    // CriterionKind::same, otherwise one shared by every method.
+    // The criterion's equated raw, unrounded and rounded scale scores: one per method of the study
+    // for CriterionKind::same (empty for methods that do not run on the condition), otherwise one
+    // shared by every method. In the anchor-test design criterion None is the populations'
+    // chained equipercentile equating.
     std::vector<PerQuantity<std::vector<double>>> criterion;
+    // The cut scores as points of the data set's scale.
+    std::vector<std::int32_t> cut_points;
+    // The methods that run on the condition, as positions in StudyDesign::methods, ascending: those
+    // of its data set's design.
+    std::vector<std::size_t> methods;
 };
 
 // Everything a study needs before its first replication.
@@ -97,6 +107,10 @@ struct PlanFailure {
 // wrong ("DATA: ..." for sizes, "condition 2 (DATA, n = 500): ..." for a criterion) and where
 // tells which data set.
 Status plan_study(StudyDesign design, StudyPlan& plan, PlanFailure& where);
+
+// Whether every method of the design suits at least one of its data sets (random-groups methods
+// random-groups data sets, anchor-test methods anchor-test ones). plan_study checks it too.
+Status check_methods_suit(const StudyDesign& design);
 
 // The same one data set at a time: plan.design holds everything but the data sets, and each call
 // adds one with its conditions (seeds continue the chain). criterion_failed tells a failure of its
@@ -139,6 +153,11 @@ struct ScoreRow {
     double se = 0.0;
     double bias = 0.0;
     double rmse = 0.0;
+    // Monte Carlo standard errors of mean (the same as of bias), se and rmse; empty when the
+    // condition ran fewer than two replications.
+    std::optional<double> mcse_mean;
+    std::optional<double> mcse_se;
+    std::optional<double> mcse_rmse;
 };
 
 struct SummaryRow {
@@ -152,6 +171,24 @@ struct SummaryRow {
     double se_u = 0.0;
     double bias_u = 0.0;
     double rmse_u = 0.0;
+    // Monte Carlo standard errors of the six; empty with fewer than two replications.
+    std::optional<double> mcse_se_w;
+    std::optional<double> mcse_bias_w;
+    std::optional<double> mcse_rmse_w;
+    std::optional<double> mcse_se_u;
+    std::optional<double> mcse_bias_u;
+    std::optional<double> mcse_rmse_u;
+};
+
+// What the equating error of one method does to the decisions at one cut score.
+struct DecisionRow {
+    RowKey key;
+    std::int64_t seed = 0;
+    std::int64_t replications = 0;
+    double cut = 0.0;             // the cut score, a rounded scale score
+    double criterion_pass = 0.0;  // the new form's population share that passes by the criterion
+    double misclassified = 0.0;   // mean over replications of the share whose decision changes
+    std::optional<double> mcse_misclassified;  // empty with fewer than two replications
 };
 
 // How many replications put a raw score's rounded scale score on one scale point.
@@ -167,6 +204,7 @@ struct ConditionResult {
     std::vector<ScoreRow> scores;       // per method, raw score, then quantity
     std::vector<SummaryRow> summaries;  // per method, then quantity
     std::vector<HistogramCell> histogram;
+    std::vector<DecisionRow> decisions;  // per method, then cut
 };
 
 // Sets row.bias = mean - criterion and row.rmse = sqrt(se^2 + bias^2) from the row's mean,

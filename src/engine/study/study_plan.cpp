@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "engine/equating/equipercentile.h"
+#include "engine/numeric/number_text.h"
 #include "engine/numeric/storage.h"
 #include "engine/sampling/uniform_random.h"
 #include "engine/study/study.h"
@@ -30,17 +31,27 @@ Status criterion_raw_scores(const StudyPlan& plan, const StudyDataSet& data, con
     const auto kx = static_cast<std::size_t>(p.new_points());
     switch (plan.design.criterion) {
         case CriterionKind::column:
+            if (p.design() == Design::anchor_test) {
+                return Status::error(Status::Code::invalid_input,
+                                     "a criterion column is for random-groups data sets; an "
+                                     "anchor-test data set's criterion is None or Same");
+            }
             raw.assign(1, data.criterion_column);
             return Status::ok();
         case CriterionKind::unsmoothed:
             raw.assign(1, std::vector<double>(kx));
+            // In the anchor-test design the populations' chained equipercentile equating.
+            if (p.design() == Design::anchor_test) {
+                return equate_population(p, {Method::chained_equipercentile, 0.0}, c.new_size,
+                                         c.old_size, raw[0]);
+            }
             if (!equate_unsmoothed(p.new_relative(), p.old_relative(), raw[0])) {
                 return Status::error(Status::Code::no_storage, "no storage for the criterion");
             }
             return Status::ok();
         case CriterionKind::same:
             raw.assign(plan.design.methods.size(), std::vector<double>());
-            for (std::size_t m = 0; m < plan.design.methods.size(); ++m) {
+            for (const std::size_t m : c.methods) {
                 const StudyMethod& method = plan.design.methods[m];
                 if (Status s = equate_population(p, method.choice, c.new_size, c.old_size, raw[m]);
                     !s.is_ok()) {
@@ -83,12 +94,30 @@ Status compute_criterion(const StudyPlan& plan, Condition& c) {
     return Status::ok();
 }
 
-std::vector<MethodChoice> choices_of(const StudyDesign& design) {
-    std::vector<MethodChoice> choices;
-    for (const StudyMethod& m : design.methods) {
-        choices.push_back(m.choice);
+// The cut scores as points of a data set's scale.
+Status cut_points_of(std::span<const double> cuts, const StudyDataSet& set,
+                     std::vector<std::int32_t>& points) {
+    if (cuts.size() > static_cast<std::size_t>(kMaxCuts)) {
+        return Status::error(Status::Code::invalid_input,
+                             "more than " + std::to_string(kMaxCuts) + " cut scores");
     }
-    return choices;
+    for (std::size_t i = 0; i < cuts.size(); ++i) {
+        std::int32_t point = 0;
+        if (!scale_point_of(cuts[i], set.scale, point)) {
+            return Status::error(
+                Status::Code::invalid_input,
+                "cut score " + number_text(cuts[i]) + " is not a point of the scale of data set " +
+                    set.name + " (" + number_text(set.scale.min) + " to " +
+                    number_text(set.scale.max) + " by " + number_text(set.scale.increment) + ")");
+        }
+        if (!points.empty() && point <= points.back()) {
+            return Status::error(Status::Code::invalid_input,
+                                 "cut scores must be strictly increasing; " + number_text(cuts[i]) +
+                                     " follows " + number_text(cuts[i - 1]));
+        }
+        points.push_back(point);
+    }
+    return Status::ok();
 }
 
 // Ordering of keys for grouping (parameters compare by value; absent before present).
@@ -117,10 +146,29 @@ Status add_data_set(StudyPlan& plan, StudyDataSet data, bool& criterion_failed) 
     d.data.push_back(std::move(data));
     const std::size_t k = d.data.size() - 1;
     const StudyDataSet& set = d.data[k];
-    const std::vector<MethodChoice> choices = choices_of(d);
+    // The methods of the data set's design; the others do not run on it.
+    std::vector<std::size_t> methods;
+    std::vector<MethodChoice> choices;
+    for (std::size_t m = 0; m < d.methods.size(); ++m) {
+        if (design_of(d.methods[m].choice.method) == set.population.design()) {
+            methods.push_back(m);
+            choices.push_back(d.methods[m].choice);
+        }
+    }
+    if (methods.empty()) {
+        return Status::error(Status::Code::invalid_input,
+                             "no method of the study suits data set " + set.name + ", " +
+                                 (set.population.design() == Design::anchor_test
+                                      ? "an anchor-test data set"
+                                      : "a random-groups data set"));
+    }
     std::vector<std::pair<std::int32_t, std::int32_t>> pairs = d.sizes;
     if (pairs.empty()) {
         pairs.emplace_back(0, 0);
+    }
+    std::vector<std::int32_t> cut_points;
+    if (Status s = cut_points_of(d.cuts, set, cut_points); !s.is_ok()) {
+        return s;
     }
     std::int32_t seed =
         plan.conditions.empty() ? d.seed : next_condition_seed(plan.conditions.back().seed);
@@ -147,11 +195,32 @@ Status add_data_set(StudyPlan& plan, StudyDataSet data, bool& criterion_failed) 
         // The sizes the simulation will draw: the given ones, or the default ones.
         c.new_size = new_size != 0 ? new_size : set.population.default_new_size();
         c.old_size = old_size != 0 ? old_size : set.population.default_old_size();
+        c.cut_points = cut_points;
+        c.methods = methods;
         if (Status s = compute_criterion(plan, c); !s.is_ok()) {
             criterion_failed = true;
             return Status::error(s.code(), condition_name(plan, c) + ": " + s.diagnostic());
         }
         plan.conditions.push_back(std::move(c));
+    }
+    return Status::ok();
+}
+
+Status check_methods_suit(const StudyDesign& design) {
+    for (const StudyMethod& m : design.methods) {
+        const Design wanted = design_of(m.choice.method);
+        const bool suits = std::any_of(design.data.begin(), design.data.end(),
+                                       [&](const StudyDataSet& set) {
+                                           return set.population.design() == wanted;
+                                       });
+        if (!suits) {
+            return Status::error(Status::Code::invalid_input,
+                                 "the " + m.word + " method suits no data set of the study (it is "
+                                 "for " +
+                                     (wanted == Design::anchor_test ? "anchor-test"
+                                                                    : "random-groups") +
+                                     " data sets)");
+        }
     }
     return Status::ok();
 }
@@ -168,7 +237,7 @@ Status plan_study(StudyDesign design, StudyPlan& plan, PlanFailure& where) {
             return s;
         }
     }
-    return Status::ok();
+    return check_methods_suit(plan.design);
 }
 
 // ---- Rows ----

@@ -1,0 +1,13 @@
+// Numbers as diagnostics and tables write them: the shortest text that reads back as the same
+// double ("0.1", "500", "1e+300", "-0", "5e-324"), written by std::to_chars, which no locale
+// affects.
+#pragma once
+
+#include <string>
+
+namespace eqsim {
+
+void append_number(double value, std::string& out);
+std::string number_text(double value);
+
+}  // namespace eqsim
