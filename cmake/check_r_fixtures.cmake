@@ -45,7 +45,7 @@ execute_process(COMMAND "${EQSIM_STUDY}" study.txt --jobs 2 WORKING_DIRECTORY "$
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "eqsim-study study.txt failed (status ${status})")
 endif()
-foreach(table scores summary histograms)
+foreach(table scores summary histograms decisions)
     compare_or_rewrite("${WORK_DIR}/study/${table}.csv" "${fixtures}/study/${table}.csv")
 endforeach()
 

@@ -8,8 +8,8 @@ simulate_ <- function(x, y, conversion, method, parameter, replications, seed, n
   .Call(`_eqsim_simulate_`, x, y, conversion, method, parameter, replications, seed, new_size, old_size, scale, progress)
 }
 
-study_ <- function(data, new_sizes, old_sizes, methods, replications, seed, criterion, jobs, progress) {
-  .Call(`_eqsim_study_`, data, new_sizes, old_sizes, methods, replications, seed, criterion, jobs, progress)
+study_ <- function(data, new_sizes, old_sizes, methods, replications, seed, criterion, cuts, jobs, progress) {
+  .Call(`_eqsim_study_`, data, new_sizes, old_sizes, methods, replications, seed, criterion, cuts, jobs, progress)
 }
 
 shortest_text_ <- function(values) {

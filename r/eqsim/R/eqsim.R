@@ -51,19 +51,20 @@ eqsim_study <- function(data, sizes = NULL, methods, replications = 1000, seed =
   replications <- whole_number(replications, "replications", 1, 2147483647)
   seed <- settle_seed(seed)
   jobs <- whole_number(jobs, "jobs", 1, 1024)
-  if (!is.null(cuts)) {
-    stop("cuts: decisions at cut scores are not computed by this version of the engine",
-         call. = FALSE)
+  if (is.null(cuts)) {
+    cuts <- numeric()
+  } else if (!is.numeric(cuts) || length(cuts) == 0 || anyNA(cuts)) {
+    stop_argument("cuts must be NULL or cut scores (rounded scale scores), such as c(20, 26)")
   }
   bar <- progress_bar()
   on.exit(bar$close())
-  result <- study_(data, sizes$new, sizes$old, methods, replications, seed, criterion, jobs,
-                   bar$update)
+  result <- study_(data, sizes$new, sizes$old, methods, replications, seed, criterion,
+                   as.double(cuts), jobs, bar$update)
   if (is.null(result)) {
     interrupted()
   }
   structure(list(scores = result$scores, summary = result$summary,
-                 histograms = result$histograms, decisions = NULL, seed = seed),
+                 histograms = result$histograms, decisions = result$decisions, seed = seed),
             class = "eqsim_study")
 }
 

@@ -27,6 +27,10 @@ plot.eqsim_study <- function(x, index = c("se", "bias", "rmse"), quantity = c("r
   old <- graphics::par(mfrow = grDevices::n2mfrow(length(conditions)))
   on.exit(graphics::par(old))
   ylim <- range(scores[[index]], 0)
+  if (index == "bias") {
+    ylim <- range(ylim, scores$bias + 2 * scores$mcse_bias, scores$bias - 2 * scores$mcse_bias,
+                  na.rm = TRUE)
+  }
   ylab <- c(se = "Standard error", bias = "Bias", rmse = "RMSE")[[index]]
   for (c in conditions) {
     graphics::plot(NA, xlim = range(scores$score), ylim = ylim, main = c,
@@ -36,6 +40,13 @@ plot.eqsim_study <- function(x, index = c("se", "bias", "rmse"), quantity = c("r
     }
     for (m in seq_along(methods)) {
       rows <- condition == c & method == methods[m]
+      if (index == "bias" && !anyNA(scores$mcse_bias[rows])) {
+        # A band of two Monte Carlo standard errors: a bias inside it could be the seed's.
+        band <- 2 * scores$mcse_bias[rows]
+        graphics::polygon(c(scores$score[rows], rev(scores$score[rows])),
+                          c(scores$bias[rows] - band, rev(scores$bias[rows] + band)),
+                          col = grDevices::adjustcolor(m, alpha.f = 0.2), border = NA)
+      }
       graphics::lines(scores$score[rows], scores[[index]][rows], col = m)
     }
     graphics::legend("topright", legend = methods, lty = 1, col = seq_along(methods), bty = "n")

@@ -280,16 +280,19 @@ using eqsim::r::fail;
              population.conversion(), population.old_frequencies(), options.scale)});
 }
 
-// A whole study: list(scores, summary, histograms), or NULL when interrupted. data: a list of
-// list(name, x, y, conversion, criterion, scale); new_sizes and old_sizes: the pairs of sample
-// sizes (none: each data set at its rounded totals); methods: the study file's method words.
+// A whole study: list(scores, summary, histograms, decisions), or NULL when interrupted. data: a
+// list of list(name, x, y, conversion, criterion, scale); new_sizes and old_sizes: the pairs of
+// sample sizes (none: each data set at its rounded totals); methods: the study file's method
+// words; cuts: the cut scores of the decisions (none: no decisions, and decisions is NULL).
 [[cpp11::register]] SEXP study_(cpp11::list data, cpp11::integers new_sizes,
                                 cpp11::integers old_sizes, cpp11::strings methods, int replications,
-                                int seed, std::string criterion, int jobs, SEXP progress) {
+                                int seed, std::string criterion, cpp11::doubles cuts, int jobs,
+                                SEXP progress) {
     eqsim::StudyDesign design;
     design.replications = replications;
     design.seed = seed;
     design.criterion = eqsim::r::criterion_of(criterion);
+    design.cuts.assign(cuts.begin(), cuts.end());
     design.methods = eqsim::r::study_methods(methods);
     for (R_xlen_t i = 0; i < new_sizes.size(); ++i) {
         design.sizes.emplace_back(new_sizes[i], old_sizes[i]);
@@ -325,19 +328,25 @@ using eqsim::r::fail;
 
     std::vector<eqsim::ScoreRow> scores;
     std::vector<eqsim::SummaryRow> summaries;
+    std::vector<eqsim::DecisionRow> decisions;
     for (eqsim::ConditionResult& r : results) {
         std::move(r.scores.begin(), r.scores.end(), std::back_inserter(scores));
         std::move(r.summaries.begin(), r.summaries.end(), std::back_inserter(summaries));
+        std::move(r.decisions.begin(), r.decisions.end(), std::back_inserter(decisions));
         r.scores = {};
         r.summaries = {};
+        r.decisions = {};
     }
     std::vector<eqsim::RowKey> keys;
     const std::vector<eqsim::r::HistogramFrameRow> histograms =
         eqsim::r::histogram_rows(plan, results, keys);
     using namespace cpp11::literals;
+    const cpp11::sexp decisions_frame =
+        plan.design.cuts.empty() ? cpp11::sexp(R_NilValue) : eqsim::r::decisions_frame(decisions);
     return cpp11::writable::list({"scores"_nm = eqsim::r::scores_frame(scores),
                                   "summary"_nm = eqsim::r::summary_frame(summaries),
-                                  "histograms"_nm = eqsim::r::histograms_frame(histograms)});
+                                  "histograms"_nm = eqsim::r::histograms_frame(histograms),
+                                  "decisions"_nm = decisions_frame});
 }
 
 // Numbers as the study's CSV files write them: the shortest text that reads back as the same

@@ -20,10 +20,10 @@ extern "C" SEXP _eqsim_simulate_(SEXP x, SEXP y, SEXP conversion, SEXP method, S
   END_CPP11
 }
 // bindings.cpp
-SEXP study_(cpp11::list data, cpp11::integers new_sizes, cpp11::integers old_sizes, cpp11::strings methods, int replications, int seed, std::string criterion, int jobs, SEXP progress);
-extern "C" SEXP _eqsim_study_(SEXP data, SEXP new_sizes, SEXP old_sizes, SEXP methods, SEXP replications, SEXP seed, SEXP criterion, SEXP jobs, SEXP progress) {
+SEXP study_(cpp11::list data, cpp11::integers new_sizes, cpp11::integers old_sizes, cpp11::strings methods, int replications, int seed, std::string criterion, cpp11::doubles cuts, int jobs, SEXP progress);
+extern "C" SEXP _eqsim_study_(SEXP data, SEXP new_sizes, SEXP old_sizes, SEXP methods, SEXP replications, SEXP seed, SEXP criterion, SEXP cuts, SEXP jobs, SEXP progress) {
   BEGIN_CPP11
-    return cpp11::as_sexp(study_(cpp11::as_cpp<cpp11::decay_t<cpp11::list>>(data), cpp11::as_cpp<cpp11::decay_t<cpp11::integers>>(new_sizes), cpp11::as_cpp<cpp11::decay_t<cpp11::integers>>(old_sizes), cpp11::as_cpp<cpp11::decay_t<cpp11::strings>>(methods), cpp11::as_cpp<cpp11::decay_t<int>>(replications), cpp11::as_cpp<cpp11::decay_t<int>>(seed), cpp11::as_cpp<cpp11::decay_t<std::string>>(criterion), cpp11::as_cpp<cpp11::decay_t<int>>(jobs), cpp11::as_cpp<cpp11::decay_t<SEXP>>(progress)));
+    return cpp11::as_sexp(study_(cpp11::as_cpp<cpp11::decay_t<cpp11::list>>(data), cpp11::as_cpp<cpp11::decay_t<cpp11::integers>>(new_sizes), cpp11::as_cpp<cpp11::decay_t<cpp11::integers>>(old_sizes), cpp11::as_cpp<cpp11::decay_t<cpp11::strings>>(methods), cpp11::as_cpp<cpp11::decay_t<int>>(replications), cpp11::as_cpp<cpp11::decay_t<int>>(seed), cpp11::as_cpp<cpp11::decay_t<std::string>>(criterion), cpp11::as_cpp<cpp11::decay_t<cpp11::doubles>>(cuts), cpp11::as_cpp<cpp11::decay_t<int>>(jobs), cpp11::as_cpp<cpp11::decay_t<SEXP>>(progress)));
   END_CPP11
 }
 // bindings.cpp
@@ -39,7 +39,7 @@ static const R_CallMethodDef CallEntries[] = {
     {"_eqsim_equate_population_", (DL_FUNC) &_eqsim_equate_population_,  4},
     {"_eqsim_shortest_text_",     (DL_FUNC) &_eqsim_shortest_text_,      1},
     {"_eqsim_simulate_",          (DL_FUNC) &_eqsim_simulate_,          11},
-    {"_eqsim_study_",             (DL_FUNC) &_eqsim_study_,              9},
+    {"_eqsim_study_",             (DL_FUNC) &_eqsim_study_,             10},
     {NULL, NULL, 0}
 };
 }

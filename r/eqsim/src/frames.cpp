@@ -152,6 +152,11 @@ cpp11::sexp scores_frame(std::span<const ScoreRow> rows) {
     f.number("se", [](const ScoreRow& r) { return r.se; });
     f.number("bias", [](const ScoreRow& r) { return r.bias; });
     f.number("rmse", [](const ScoreRow& r) { return r.rmse; });
+    // The bias differs from the mean by the fixed criterion: the same Monte Carlo error.
+    f.optional_number("mcse_mean", [](const ScoreRow& r) { return r.mcse_mean; });
+    f.optional_number("mcse_se", [](const ScoreRow& r) { return r.mcse_se; });
+    f.optional_number("mcse_bias", [](const ScoreRow& r) { return r.mcse_mean; });
+    f.optional_number("mcse_rmse", [](const ScoreRow& r) { return r.mcse_rmse; });
     return f.data_frame();
 }
 
@@ -167,6 +172,12 @@ cpp11::sexp summary_frame(std::span<const SummaryRow> rows) {
     f.number("se_u", [](const SummaryRow& r) { return r.se_u; });
     f.number("bias_u", [](const SummaryRow& r) { return r.bias_u; });
     f.number("rmse_u", [](const SummaryRow& r) { return r.rmse_u; });
+    f.optional_number("mcse_se_w", [](const SummaryRow& r) { return r.mcse_se_w; });
+    f.optional_number("mcse_bias_w", [](const SummaryRow& r) { return r.mcse_bias_w; });
+    f.optional_number("mcse_rmse_w", [](const SummaryRow& r) { return r.mcse_rmse_w; });
+    f.optional_number("mcse_se_u", [](const SummaryRow& r) { return r.mcse_se_u; });
+    f.optional_number("mcse_bias_u", [](const SummaryRow& r) { return r.mcse_bias_u; });
+    f.optional_number("mcse_rmse_u", [](const SummaryRow& r) { return r.mcse_rmse_u; });
     return f.data_frame();
 }
 
@@ -176,6 +187,19 @@ cpp11::sexp histograms_frame(std::span<const HistogramFrameRow> rows) {
     f.integer("score", [](const HistogramFrameRow& r) { return r.score; });
     f.number("scale_score", [](const HistogramFrameRow& r) { return r.scale_score; });
     f.integer("count", [](const HistogramFrameRow& r) { return r.count; });
+    return f.data_frame();
+}
+
+cpp11::sexp decisions_frame(std::span<const DecisionRow> rows) {
+    Frame<DecisionRow> f(rows);
+    f.key([](const DecisionRow& r) -> const RowKey& { return r.key; });
+    f.integer("seed", [](const DecisionRow& r) { return r.seed; });
+    f.integer("replications", [](const DecisionRow& r) { return r.replications; });
+    f.number("cut", [](const DecisionRow& r) { return r.cut; });
+    f.number("criterion_pass", [](const DecisionRow& r) { return r.criterion_pass; });
+    f.number("misclassified", [](const DecisionRow& r) { return r.misclassified; });
+    f.optional_number("mcse_misclassified",
+                      [](const DecisionRow& r) { return r.mcse_misclassified; });
     return f.data_frame();
 }
 

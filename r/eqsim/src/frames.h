@@ -1,7 +1,8 @@
 // The results as R data frames: each table's columns are listed in one place here, in the order
-// and with the names of the study's CSV files (scores.csv, summary.csv, histograms.csv), so that a
-// column the engine adds to a row is added to its data frame in one line. A parameter the method
-// does not show is NA; numbers are the engine's doubles, untouched.
+// and with the names of the study's CSV files (scores.csv, summary.csv, histograms.csv,
+// decisions.csv), so that a column the engine adds to a row is added to its data frame in one
+// line. A parameter the method does not show, and a Monte Carlo standard error of fewer than two
+// replications, is NA; numbers are the engine's doubles, untouched.
 #pragma once
 
 #include <cstdint>
@@ -40,5 +41,6 @@ cpp11::sexp simulation_histogram_frame(std::span<const HistogramFrameRow> rows);
 cpp11::sexp scores_frame(std::span<const ScoreRow> rows);
 cpp11::sexp summary_frame(std::span<const SummaryRow> rows);
 cpp11::sexp histograms_frame(std::span<const HistogramFrameRow> rows);
+cpp11::sexp decisions_frame(std::span<const DecisionRow> rows);
 
 }  // namespace eqsim::r

@@ -51,7 +51,11 @@ test_that("bad input is an error that says what is wrong", {
     list(quote(eqsim_study(list(a = gap), methods = "None")), "number in row 11 after NA in row 10"),
     list(quote(eqsim_study(list(a = list(data = d, scale = c(1, 0, 1))), methods = "None")),
          "a: scale maximum is below its minimum"),
-    list(quote(eqsim_study(list(a = d), methods = "None", jobs = 0)), "jobs must be")
+    list(quote(eqsim_study(list(a = d), methods = "None", jobs = 0)), "jobs must be"),
+    list(quote(eqsim_study(list(a = d), methods = "None", cuts = "20")), "cuts must be"),
+    list(quote(eqsim_study(list(a = d), methods = "None", cuts = 20.5)),
+         "cut score 20.5 is not a point of the scale of data set a"),
+    list(quote(eqsim_study(list(a = d), methods = "None", cuts = c(26, 20))), "strictly increasing")
   )
   for (case in cases) {
     expect_error(eval(case[[1]]), case[[2]], fixed = TRUE, info = deparse(case[[1]]))

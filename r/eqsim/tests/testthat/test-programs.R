@@ -29,12 +29,12 @@ test_that("eqsim_study writes eqsim-study's tables bit for bit, on one thread or
   run <- function(jobs) {
     eqsim_study(list(actmath.dat = d), sizes = list(300, c(200, 500)),
                 methods = c("None", "Pre 4", "Synthetic"), replications = 50, seed = 20261207,
-                criterion = "same", jobs = jobs)
+                criterion = "same", cuts = c(20, 26), jobs = jobs)
   }
   one <- run(1)
-  expect_identical(frame_text(one$scores), read_table_text("scores.csv"))
-  expect_identical(frame_text(one$summary), read_table_text("summary.csv"))
-  expect_identical(frame_text(one$histograms), read_table_text("histograms.csv"))
+  for (table in c("scores", "summary", "histograms", "decisions")) {
+    expect_identical(frame_text(one[[table]]), read_table_text(paste0(table, ".csv")))
+  }
   expect_identical(run(2), one)
 })
 
