@@ -45,8 +45,8 @@ eqsim_study <- function(data, sizes = NULL, methods, replications = 1000, seed =
   data <- study_data(data, criterion)
   sizes <- study_sizes(sizes)
   if (missing(methods) || !is.character(methods) || length(methods) == 0 || anyNA(methods)) {
-    stop("methods must be a character vector of method words, such as c(\"None\", \"Pre 6\")",
-         call. = FALSE)
+    stop_argument("methods must be a character vector of method words, such as ",
+                  "c(\"None\", \"Pre 6\")")
   }
   replications <- whole_number(replications, "replications", 1, 2147483647)
   seed <- settle_seed(seed)
@@ -121,10 +121,10 @@ whole_number <- function(x, name, lowest, highest) {
 # The seed a run uses: NULL (or 0, as the programs' clock seed) draws one from R's random numbers,
 # so that set.seed() makes the run reproducible; a negative seed runs as its absolute value.
 settle_seed <- function(seed) {
-  if (is.null(seed) || identical(as.numeric(seed), 0)) {
-    return(sample.int(2147483646L, 1L))
+  if (!is.null(seed)) {
+    seed <- abs(whole_number(seed, "seed", -2147483646, 2147483646))
   }
-  abs(whole_number(seed, "seed", -2147483646, 2147483646))
+  if (is.null(seed) || seed == 0L) sample.int(2147483646L, 1L) else seed
 }
 
 # One sample size for both forms, or a pair (new, old), rounded to whole examinees as the programs

@@ -48,3 +48,13 @@ test_that("eqsim_equate is the criterion Same of the methods whose result ignore
   expect_identical(eqsim:::shortest_text_(eqsim_equate(d$x, d$y, "syn", 0.5)$equated),
                    criterion("Synthetic"))
 })
+
+test_that("a criterion column holding the populations' equipercentile equating is criterion none", {
+  d <- actmath()
+  d$criterion <- eqsim_equate(d$x, d$y)$equated
+  run <- function(criterion) {
+    eqsim_study(list(a = d), sizes = 100, methods = c("Mean", "Post"), replications = 3,
+                seed = 5, criterion = criterion)
+  }
+  expect_identical(run("column"), run("none"))
+})
