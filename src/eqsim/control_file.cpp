@@ -176,6 +176,14 @@ std::string apply_setting(Setting setting, std::span<const std::string_view> val
         case Setting::method: {
             const MethodWords* method = method_of_word(values[0]);
             if (method == nullptr) {
+                std::string unused;
+                if (const MethodWords* study = method_of_study_word(values[0], unused);
+                    study != nullptr && design_of(study->method) == Design::anchor_test) {
+                    return "method " + quoted(values[0]) + " is " + std::string(study->word) +
+                           ", a method of the anchor-test design, which eqsim-study runs; eqsim "
+                           "runs the random-groups design (" +
+                           hint_list() + ")";
+                }
                 return "method " + quoted(values[0]) + " names no method (" + hint_list() + ")";
             }
             params.method = method->method;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstddef>
+#include <optional>
+#include <vector>
 
 #include "io/tokens.h"
 
@@ -19,16 +21,31 @@ constexpr MethodWords kWords[] = {
     {Method::circle_arc, "Circle-arc", "C", "Circle"},
     {Method::synthetic, "Synthetic", "S", "Synthetic"},
     {Method::kernel, "Kernel", "K", "Kernel"},
+    // The anchor-test methods have no letters of their own: a study file names them by their
+    // word or a beginning that no other method shares.
+    {Method::tucker, "Tucker", "", "Tucker"},
+    {Method::levine, "Levine", "", "Levine"},
+    {Method::chained_linear, "Chained-linear", "", "Chained-linear"},
+    {Method::frequency_estimation, "Frequency-estimation", "", "Frequency"},
+    {Method::braun_holland, "Braun-Holland", "", "Braun"},
+    {Method::chained_equipercentile, "Chained-equipercentile", "", "Chained-equipercentile"},
 };
 
-// "a, b, c or d" of one field of every method's words.
-std::string list_of(std::string_view MethodWords::*field, std::string_view joiner) {
-    std::string list;
-    for (std::size_t i = 0; i < std::size(kWords); ++i) {
-        if (i > 0) {
-            list += i + 1 == std::size(kWords) ? joiner : std::string_view(", ");
+// "a, b, c or d" of one field of the words of every method (of one design when given).
+std::string list_of(std::string_view MethodWords::*field, std::string_view joiner,
+                    std::optional<Design> design = Design::random_groups) {
+    std::vector<std::string_view> items;
+    for (const MethodWords& words : kWords) {
+        if (!design || design_of(words.method) == *design) {
+            items.push_back(words.*field);
         }
-        list += kWords[i].*field;
+    }
+    std::string list;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) {
+            list += i + 1 == items.size() ? joiner : std::string_view(", ");
+        }
+        list += items[i];
     }
     return list;
 }
@@ -79,10 +96,49 @@ const MethodWords& words_of(Method method) {
 
 const MethodWords* method_of_word(std::string_view word) {
     for (const MethodWords& words : kWords) {
-        if (starts_with_letters(word, words.letters)) {
+        if (!words.letters.empty() && starts_with_letters(word, words.letters)) {
             return &words;
         }
     }
+    return nullptr;
+}
+
+const MethodWords* method_of_study_word(std::string_view word, std::string& problem) {
+    problem.clear();
+    std::vector<const MethodWords*> beginning;
+    for (const MethodWords& words : kWords) {
+        if (!word.empty() && begins(word, words.word)) {
+            if (word.size() == words.word.size()) {
+                return &words;  // the whole word
+            }
+            beginning.push_back(&words);
+        }
+    }
+    const MethodWords* by_letters = method_of_word(word);
+    if (beginning.size() == 1) {
+        return beginning.front();
+    }
+    if (beginning.empty()) {
+        if (by_letters == nullptr) {
+            problem = "method " + quoted(word) + " names no method; use " + hint_list(std::nullopt);
+        }
+        return by_letters;
+    }
+    // Several methods begin so: the one-letter forms keep their meaning ("L" is Linear, "C"
+    // Circle-arc), otherwise the word must go on until one method is left.
+    for (const MethodWords* words : beginning) {
+        if (words == by_letters) {
+            return words;
+        }
+    }
+    problem = "method " + quoted(word) + " could be ";
+    for (std::size_t i = 0; i < beginning.size(); ++i) {
+        if (i > 0) {
+            problem += i + 1 == beginning.size() ? " or " : ", ";
+        }
+        problem += beginning[i]->word;
+    }
+    problem += "; write more of its word";
     return nullptr;
 }
 
@@ -127,14 +183,21 @@ std::string read_method_parameter(std::string_view token, MethodChoice& choice) 
 std::string read_method_words(std::span<const std::string_view> values, MethodChoice& choice,
                               bool& shows_parameter) {
     if (values.empty()) {
-        return "method needs a method word: " + hint_list();
+        return "method needs a method word: " + hint_list(std::nullopt);
     }
-    const MethodWords* info = method_of_word(values[0]);
+    std::string problem;
+    const MethodWords* info = method_of_study_word(values[0], problem);
     if (info == nullptr) {
-        return "method " + quoted(values[0]) + " names no method; use " + hint_list();
+        return problem;
     }
     choice = MethodChoice{info->method, 0.0};
     shows_parameter = parameter_rule(info->method) != ParameterRule::none;
+    // Without w1 the synthetic population weights the groups by their sample sizes, which
+    // differ from condition to condition: no parameter is shown then.
+    if (parameter_rule(info->method) == ParameterRule::group_weight && values.size() == 1) {
+        choice.parameter = kWeightOfSizes;
+        shows_parameter = false;
+    }
     if (values.size() > 2) {
         return "method takes a word and at most one parameter, found " +
                std::to_string(values.size()) + " values";
@@ -161,12 +224,12 @@ std::string read_method_words(std::span<const std::string_view> values, MethodCh
     return {};
 }
 
-std::string full_word_list(std::string_view joiner) {
-    return list_of(&MethodWords::word, joiner);
+std::string full_word_list(std::string_view joiner, std::optional<Design> design) {
+    return list_of(&MethodWords::word, joiner, design);
 }
 
-std::string hint_list() {
-    return list_of(&MethodWords::hint, " or ");
+std::string hint_list(std::optional<Design> design) {
+    return list_of(&MethodWords::hint, " or ", design);
 }
 
 std::string letters_list() {

@@ -3,6 +3,7 @@
 // this is the one place that knows what people call them.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,6 +28,13 @@ const MethodWords& words_of(Method method);
 // nullptr when it selects none.
 const MethodWords* method_of_word(std::string_view word);
 
+// The method a study file's word selects: its whole word or a beginning that no other method
+// shares, in any case ("Lev" is Levine); a beginning several share selects the method its first
+// letters select when that is one of them ("L" is Linear, "C" Circle-arc), and is ambiguous
+// otherwise ("Chained"); a word that begins no method's word selects by its first letters
+// ("Loglinear" is Linear). nullptr, with problem saying why, when it selects none.
+const MethodWords* method_of_study_word(std::string_view word, std::string& problem);
+
 // The method whose full word is exactly word (as the tables write it), or nullptr.
 const MethodWords* method_of_table_word(std::string_view word);
 
@@ -48,11 +56,13 @@ inline constexpr double kDefaultSyntheticWeight = 0.5;
 std::string read_method_words(std::span<const std::string_view> values, MethodChoice& choice,
                               bool& shows_parameter);
 
-// "Postsmoothing, Presmoothing, None, ... or Synthetic": the full words, for messages; the words
-// suggested ("Post, Pre, None, ... or Synthetic"); the letters ("PO, PR, N, ... or S"). joiner
-// goes before the last item: " or " or " and ".
-std::string full_word_list(std::string_view joiner = " or ");
-std::string hint_list();
+// "Postsmoothing, Presmoothing, None, ... or Kernel": the random-groups methods' full words, for
+// messages; the words suggested ("Post, Pre, None, ... or Kernel"; of every method's without a
+// design); the letters ("PO, PR, N, ... or K"). joiner goes before the last item: " or " or
+// " and ".
+std::string full_word_list(std::string_view joiner = " or ",
+                           std::optional<Design> design = Design::random_groups);
+std::string hint_list(std::optional<Design> design = Design::random_groups);
 std::string letters_list();
 
 }  // namespace eqsim

@@ -1,5 +1,6 @@
 #include "study/study_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <span>
 #include <utility>
 
+#include "io/anchor_table.h"
 #include "io/located.h"
 #include "io/method_words.h"
 #include "io/platform/platform.h"
@@ -114,6 +116,7 @@ class StudyReader {
 
   private:
     std::string read_data(std::span<const std::string_view> values, int line);
+    std::string read_neat(std::span<const std::string_view> values, int line);
     std::string read_data_columns(std::span<const std::string_view> values, DataSetSpec& data);
     std::string read_data_scale(std::span<const std::string_view> values, DataSetSpec& data);
     std::string read_sizes(std::span<const std::string_view> values, int line);
@@ -137,6 +140,9 @@ std::string StudyReader::read_line(const Tokens& tokens, int line) {
     const std::span<const std::string_view> values(tokens.data() + 1, tokens.size() - 1);
     if (is_word(keyword, "data")) {
         return read_data(values, line);
+    }
+    if (is_word(keyword, "neat")) {
+        return read_neat(values, line);
     }
     if (is_word(keyword, "sizes")) {
         return read_sizes(values, line);
@@ -166,8 +172,8 @@ std::string StudyReader::read_line(const Tokens& tokens, int line) {
         return problem.empty() ? read_cuts(values) : problem;
     }
     return "keyword " + quoted(keyword) +
-           " names no setting; use data, sizes, method, replications, seed, criterion, cuts or "
-           "output";
+           " names no setting; use data, neat, sizes, method, replications, seed, criterion, "
+           "cuts or output";
 }
 
 std::string StudyReader::once_problem(std::string_view keyword, int& seen_line, int line) {
@@ -239,6 +245,79 @@ std::string StudyReader::read_data(std::span<const std::string_view> values, int
         }
     }
     data.path = resolved(study_.path, data.as_given);
+    study_.data.push_back(std::move(data));
+    return {};
+}
+
+// An anchor-test data set: three paths, `max X-MAX Y-MAX V-MAX`, and the options.
+std::string StudyReader::read_neat(std::span<const std::string_view> values, int line) {
+    constexpr const char* form =
+        "; write `neat NEW-TABLE OLD-TABLE CONVERSION max X-MAX Y-MAX V-MAX [scale MIN MAX INC] "
+        "[anchor internal|external]`";
+    if (values.size() < 7 || !is_word(values[3], "max")) {
+        return std::string("neat needs three paths and the highest scores") + form;
+    }
+    if (study_.data.size() == kMaxStudyDataSets) {
+        return "more than " + std::to_string(kMaxStudyDataSets) +
+               " data sets; split the study into several files";
+    }
+    DataSetSpec data;
+    data.design = Design::anchor_test;
+    data.as_given = std::string(values[0]);
+    data.line = line;
+    int* maxima[3] = {&data.new_max, &data.old_max, &data.anchor_max};
+    static const char* names[3] = {"new form's highest total score",
+                                   "old form's highest total score", "highest anchor score"};
+    for (int k = 0; k < 3; ++k) {
+        std::int32_t value = 0;
+        const NumberRead read = read_whole_integer(values[4 + k], value);
+        if (read != NumberRead::ok) {
+            return integer_problem(names[k], values[4 + k], read);
+        }
+        if (value < (k == 2 ? 1 : kMinimumScorePoints - 1) || value > kMaxAnchorScore) {
+            return std::string(names[k]) + " " + quoted(values[4 + k]) + " is outside " +
+                   std::to_string(k == 2 ? 1 : kMinimumScorePoints - 1) + " to " +
+                   std::to_string(kMaxAnchorScore);
+        }
+        *maxima[k] = value;
+    }
+    bool scale_given = false;
+    bool anchor_given = false;
+    std::size_t i = 7;
+    while (i < values.size()) {
+        const std::string_view option = values[i];
+        if (is_word(option, "scale") && !scale_given) {
+            if (values.size() - i - 1 < 3) {
+                return "scale takes three numbers (minimum, maximum, increment), found " +
+                       std::to_string(values.size() - i - 1);
+            }
+            if (std::string problem = read_data_scale(values.subspan(i + 1, 3), data);
+                !problem.empty()) {
+                return problem;
+            }
+            scale_given = true;
+            i += 4;
+        } else if (is_word(option, "anchor") && !anchor_given && i + 1 < values.size() &&
+                   (is_word(values[i + 1], "internal") || is_word(values[i + 1], "external"))) {
+            data.anchor =
+                is_word(values[i + 1], "external") ? AnchorKind::external : AnchorKind::internal;
+            anchor_given = true;
+            i += 2;
+        } else {
+            return "unexpected " + quoted(option) +
+                   " on the neat line; after the highest scores only `scale MIN MAX INC` and "
+                   "`anchor internal` or `anchor external` may follow, each once";
+        }
+    }
+    if (data.anchor == AnchorKind::internal &&
+        (data.anchor_max > data.new_max || data.anchor_max > data.old_max)) {
+        return "the highest anchor score " + std::to_string(data.anchor_max) +
+               " is above a form's highest total score, which an internal anchor (counted in the "
+               "total) cannot be; is the anchor external?";
+    }
+    data.path = resolved(study_.path, data.as_given);
+    data.old_table = resolved(study_.path, values[1]);
+    data.conversion = resolved(study_.path, values[2]);
     study_.data.push_back(std::move(data));
     return {};
 }
@@ -434,13 +513,46 @@ std::string StudyReader::read_cuts(std::span<const std::string_view> values) {
 std::string StudyReader::finish_problem(int& line) {
     line = 0;
     if (study_.data.empty()) {
-        return "the study names no data set; add a line `data FILE`";
+        return "the study names no data set; add a line `data FILE` (or `neat ...`)";
     }
     if (study_.methods.empty()) {
         return "the study names no method; add a line such as `method None`";
     }
+    // Each method runs on the data sets of its design: one that suits none would give nothing.
+    for (const MethodSpec& method : study_.methods) {
+        const Design wanted = design_of(method.method);
+        if (std::none_of(study_.data.begin(), study_.data.end(),
+                         [&](const DataSetSpec& data) { return data.design == wanted; })) {
+            line = method.line;
+            return "method " + std::string(words_of(method.method).word) +
+                   (wanted == Design::anchor_test
+                        ? " is for anchor-test data sets, and the study has none; add a `neat` "
+                          "line or remove the method"
+                        : " is for random-groups data sets, and the study has none; add a `data` "
+                          "line or remove the method");
+        }
+    }
+    for (const DataSetSpec& data : study_.data) {
+        if (std::none_of(study_.methods.begin(), study_.methods.end(),
+                         [&](const MethodSpec& m) { return design_of(m.method) == data.design; })) {
+            line = data.line;
+            return data.design == Design::anchor_test
+                       ? std::string(
+                             "no method of the study is for anchor-test data sets; add "
+                             "one, such as `method Tucker`")
+                       : std::string(
+                             "no method of the study is for random-groups data sets; add "
+                             "one, such as `method None`");
+        }
+    }
     if (study_.criterion.kind == CriterionKind::column) {
         for (const DataSetSpec& data : study_.data) {
+            if (data.design == Design::anchor_test) {
+                line = study_.criterion.line;
+                return "criterion column is for data files of random groups; the anchor-test "
+                       "data set on line " +
+                       std::to_string(data.line) + " takes criterion None or Same";
+            }
             for (int k = 0; k < 3; ++k) {
                 if (data.columns[k] == study_.criterion.column) {
                     line = study_.criterion.line;

@@ -4,7 +4,9 @@
 //
 // One setting a line, keywords as whole words in any case:
 //
-//   data PATH [columns NEW OLD SCALE] [scale MIN MAX INC]   (one or more lines)
+//   data PATH [columns NEW OLD SCALE] [scale MIN MAX INC]   (random groups; any number)
+//   neat NEW-TABLE OLD-TABLE CONVERSION max X-MAX Y-MAX V-MAX [scale MIN MAX INC]
+//        [anchor internal|external]                        (anchor test; any number)
 //   sizes N | NEW/OLD ...                                  (any number of values and lines)
 //   method WORD [PARAMETER]                                (one or more lines)
 //   replications N | seed N | criterion None|Same|column K | output PATH   (each at most once)
@@ -38,12 +40,26 @@ inline constexpr std::size_t kMaxStudyMethods = 100;
 
 inline constexpr std::int32_t kDefaultStudyReplications = 1000;
 
+// A data set: a data file of random groups (a `data` line), or an anchor-test data set (a `neat`
+// line) of two tables of total and anchor scores and the old form's conversion.
 struct DataSetSpec {
-    std::string as_given;  // the path as the study file writes it (the tables' `data` column)
-    std::string path;      // as_given, taken from the study file's folder unless absolute
+    Design design = Design::random_groups;
+    // The data file's path (the new table's for an anchor-test data set) as the study file writes
+    // it: the tables' `data` column.
+    std::string as_given;
+    std::string path;  // as_given, taken from the study file's folder unless absolute
     std::int16_t columns[3] = {1, 2, 3};  // new-form, old-form and scale columns, 1..25
     ScaleSpec scale;                      // default 1 36 1
     int line = 0;
+    // Anchor test only: the old group's table and the conversion (taken from the study file's
+    // folder), the highest total scores of the two forms and the highest anchor score, and the
+    // anchor's kind (internal unless given).
+    std::string old_table;
+    std::string conversion;
+    int new_max = 0;
+    int old_max = 0;
+    int anchor_max = 0;
+    AnchorKind anchor = AnchorKind::internal;
 };
 
 struct SamplePairSpec {

@@ -1,5 +1,6 @@
 #include "study/study_run.h"
 
+#include "io/anchor_table.h"
 #include "io/data_file.h"
 #include "io/located.h"
 #include "io/method_words.h"
@@ -10,8 +11,37 @@ namespace eqsim::study {
 
 namespace {
 
+// An anchor-test data set: the two tables and the conversion.
+bool read_anchor_data_set(const StudySpec& spec, const DataSetSpec& data, StudyDataSet& set,
+                          std::string& diagnostic) {
+    std::vector<double> new_cells;
+    std::vector<double> old_cells;
+    std::vector<double> conversion;
+    if (!read_anchor_table(data.path, {data.new_max, data.anchor_max, data.anchor}, new_cells,
+                           diagnostic) ||
+        !read_anchor_table(data.old_table, {data.old_max, data.anchor_max, data.anchor}, old_cells,
+                           diagnostic) ||
+        !read_scale_conversion(data.conversion, data.old_max, conversion, diagnostic)) {
+        diagnostic += " (the data set of " + spec.path + ":" + std::to_string(data.line) + ")";
+        return false;
+    }
+    if (Status s =
+            Population::anchor_test(new_cells, data.new_max + 1, old_cells, data.old_max + 1,
+                                    data.anchor_max + 1, data.anchor, conversion, set.population);
+        !s.is_ok()) {
+        diagnostic = located(spec.path, data.line, data.as_given + ": " + s.diagnostic());
+        return false;
+    }
+    set.name = data.as_given;
+    set.scale = data.scale;
+    return true;
+}
+
 bool read_data_set(const StudySpec& spec, const DataSetSpec& data, StudyDataSet& set,
                    std::string& diagnostic) {
+    if (data.design == Design::anchor_test) {
+        return read_anchor_data_set(spec, data, set, diagnostic);
+    }
     DataColumns columns;
     if (!read_data_file(data.path, data.columns, columns, diagnostic)) {
         diagnostic += " (the data set of " + spec.path + ":" + std::to_string(data.line) + ")";

@@ -250,10 +250,16 @@ class FieldReader {
         }
         const MethodWords* info = method_of_table_word(record_.fields[3]);
         if (info == nullptr) {
-            return bad(3, full_word_list());
+            return bad(3, full_word_list(" or ", std::nullopt));
         }
         key.method = info->method;
-        const bool takes_parameter = parameter_rule(info->method) != ParameterRule::none;
+        const ParameterRule rule = parameter_rule(info->method);
+        const bool takes_parameter = rule != ParameterRule::none;
+        // A group weight left to the sample sizes shows no parameter.
+        if (rule == ParameterRule::group_weight && record_.fields[4].empty()) {
+            key.parameter.reset();
+            return true;
+        }
         if (!takes_parameter) {
             key.parameter.reset();
             if (!record_.fields[4].empty()) {

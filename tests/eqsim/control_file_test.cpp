@@ -71,9 +71,21 @@ TEST(ReadControlFile, KeywordsGoByTheirFirstLettersInAnyCase) {
 
 TEST(ReadControlFile, MethodWordsAndTheirFirstLetters) {
     // 0 marks a word that selects no method.
-    const std::vector<std::pair<std::string, int>> words = {
-        {"PO", 1}, {"post", 1},   {"Postsmoothing", 1}, {"pre", 2}, {"PResmooth", 2}, {"None", 3},
-        {"n", 3},  {"linear", 4}, {"Mean", 5},          {"P", 0},   {"X", 0},         {"Px", 0}};
+    const std::vector<std::pair<std::string, int>> words = {{"PO", 1},
+                                                            {"post", 1},
+                                                            {"Postsmoothing", 1},
+                                                            {"pre", 2},
+                                                            {"PResmooth", 2},
+                                                            {"None", 3},
+                                                            {"n", 3},
+                                                            {"linear", 4},
+                                                            {"Mean", 5},
+                                                            {"P", 0},
+                                                            {"X", 0},
+                                                            {"Px", 0},
+                                                            {"Tucker", 0},
+                                                            {"Frequency-estimation", 0},
+                                                            {"Levine", 4}};
     for (const auto& [word, code] : words) {
         const MethodWords* method = method_of_word(word);
         EXPECT_EQ(method == nullptr ? 0 : static_cast<int>(method->method), code) << word;

@@ -90,6 +90,11 @@ TEST(EqsimMain, SmoothingParameterMustSuitTheMethod) {
     EXPECT_NE(check("SM Pre\nP 1.0\n"), testing::kSmoothingStatus);
     EXPECT_EQ(check("SM Synthetic\nP 1.5\n"), testing::kSmoothingStatus);
     EXPECT_EQ(check("SM Kernel\nP 0.9\n"), testing::kSmoothingStatus);
+    // The anchor-test methods are eqsim-study's; eqsim's control file names none of them.
+    const auto tucker = Scenario("SM Tucker\nR 1\nSE 1\n").run();
+    EXPECT_EQ(tucker.status, testing::kControlStatus);
+    EXPECT_NE(tucker.err.find("is Tucker, a method of the anchor-test design"), std::string::npos)
+        << tucker.err;
     EXPECT_EQ(check("SM S\nP -0.01\n"), testing::kSmoothingStatus);
     EXPECT_EQ(check("SM Synthetic\nP 1\n"), 0);
     EXPECT_EQ(check("SM Identity\nP 7\n"), 0);

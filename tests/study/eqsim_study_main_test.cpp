@@ -220,6 +220,44 @@ TEST(EqsimStudy, DecisionsAgreeWithTheHistogramsAndOneReplicationHasNoErrors) {
     EXPECT_EQ(lines_of(read_file(dir.file("one/decisions.csv"))).back().back(), ',');
 }
 
+// A study of both designs: each method runs on the data sets of its own, the anchor-test rows are
+// named by the new group's table, and the outputs do not depend on the threads.
+TEST(EqsimStudy, AnchorTestAndRandomGroupsDataSetsInOneStudy) {
+    TempDir dir;
+    const std::string examples = std::string(EQSIM_SOURCE_DIR) + "/examples/";
+    for (const char* name :
+         {"kbneat_new.tab", "kbneat_old.tab", "kbneat_old.conv", "actmath.dat"}) {
+        dir.write(name, read_file(examples + name));
+    }
+    const std::string body =
+        "neat kbneat_new.tab kbneat_old.tab kbneat_old.conv max 36 36 12 scale 100 200 1\n"
+        "data actmath.dat\nsizes 100\nmethod None\nmethod Tucker\nmethod Chained-e\n"
+        "method Frequency 0.5\nreplications 20\nseed 8\ncriterion Same\n";
+    const std::string one = dir.write("one.txt", body);
+    const std::string two = dir.write("two.txt", body);
+    ASSERT_EQ(run_study({one, "--jobs", "1"}).status, 0);
+    const RunResult r = run_study({two, "--jobs", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const std::string name : kOutputs) {
+        if (name != "index.html") {  // whose title names the study file
+            EXPECT_TRUE(read_file(dir.file("one/" + name)) == read_file(dir.file("two/" + name)))
+                << name;
+        }
+    }
+    std::vector<SummaryRow> summary;
+    std::string diagnostic;
+    ASSERT_TRUE(parse_summary(read_file(dir.file("one/summary.csv")), "s", summary, diagnostic));
+    std::vector<std::string> seen;
+    for (const SummaryRow& row : summary) {
+        if (row.quantity == Quantity::raw) {
+            seen.push_back(row.key.data + " " + method_label(row.key));
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "kbneat_new.tab Tucker", "kbneat_new.tab Chained-equipercentile",
+                        "kbneat_new.tab Frequency-estimation 0.5", "actmath.dat None"}));
+}
+
 // A criterion from the data file: bias is the mean less the criterion and RMSE the root of the
 // squared standard error and bias, for every row; the summaries weight the rows as stated.
 TEST(EqsimStudy, CriterionColumnAndTheIndices) {

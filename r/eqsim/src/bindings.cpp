@@ -41,15 +41,24 @@ std::span<const double> span_of(const cpp11::doubles& values) {
     return {REAL(values.data()), static_cast<std::size_t>(values.size())};
 }
 
-// The method of eqsim_equate() and eqsim_simulate(): a word chosen by its first letters, as in
-// study files, and a parameter. A parameter left NULL is eqsim's control-file default (P 0.25) for
-// the methods that take one, except that a log-linear degree has no default; a method that takes
-// no parameter refuses one, which could only be a mistake. A given parameter is checked by the
-// engine's rules (eqsim's: a fractional degree is truncated).
+// The method of eqsim_equate() and eqsim_simulate(): a word read as study files read it (its
+// whole word, a beginning no other method shares, or its first letters), and a parameter. A
+// parameter left NULL is eqsim's control-file default (P 0.25) for the methods that take one,
+// except that a log-linear degree has no default; a method that takes no parameter refuses one,
+// which could only be a mistake. A given parameter is checked by the engine's rules (eqsim's: a
+// fractional degree is truncated). The populations here are random groups', so the anchor-test
+// methods are refused by name.
 MethodChoice method_argument(const std::string& word, SEXP parameter) {
-    const MethodWords* words = method_of_word(word);
+    std::string problem;
+    const MethodWords* words = method_of_study_word(word, problem);
     if (words == nullptr) {
-        fail("method " + quoted(word) + " names no method; use " + hint_list());
+        fail(problem);
+    }
+    if (design_of(words->method) != Design::random_groups) {
+        fail("method " + std::string(words->word) +
+             " is for the anchor-test design; these populations are random groups', whose "
+             "methods are " +
+             hint_list());
     }
     MethodChoice choice{words->method, 0.0};
     const ParameterRule rule = parameter_rule(words->method);

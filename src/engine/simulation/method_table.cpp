@@ -108,11 +108,20 @@ constexpr MethodInfo kMethods[] = {
      ParameterRule::none, equate_anchor_entry<chained_equipercentile_equate>, 9.0},
 };
 
-constexpr Method kMethodCodes[] = {Method::postsmoothing, Method::presmoothing, Method::unsmoothed,
-                                   Method::linear,        Method::mean,         Method::identity,
-                                   Method::circle_arc,    Method::synthetic,    Method::kernel,
-                                   Method::tucker,        Method::levine,       Method::chained_linear,
-                                   Method::frequency_estimation, Method::braun_holland,
+constexpr Method kMethodCodes[] = {Method::postsmoothing,
+                                   Method::presmoothing,
+                                   Method::unsmoothed,
+                                   Method::linear,
+                                   Method::mean,
+                                   Method::identity,
+                                   Method::circle_arc,
+                                   Method::synthetic,
+                                   Method::kernel,
+                                   Method::tucker,
+                                   Method::levine,
+                                   Method::chained_linear,
+                                   Method::frequency_estimation,
+                                   Method::braun_holland,
                                    Method::chained_equipercentile};
 
 }  // namespace

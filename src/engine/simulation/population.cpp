@@ -72,19 +72,20 @@ std::vector<double> row_sums(std::span<const double> cells, int rows, int column
     return sums;
 }
 
-Status check_table(std::span<const double> cells, int points, int anchor_points,
-                   AnchorKind anchor, const char* group) {
+Status check_table(std::span<const double> cells, int points, int anchor_points, AnchorKind anchor,
+                   const char* group) {
     if (points < 1 || anchor_points < 1 ||
-        cells.size() != static_cast<std::size_t>(points) * static_cast<std::size_t>(anchor_points)) {
+        cells.size() !=
+            static_cast<std::size_t>(points) * static_cast<std::size_t>(anchor_points)) {
         return invalid(std::string(group) + " table has " + std::to_string(cells.size()) +
                        " cells for " + std::to_string(points) + " total and " +
                        std::to_string(anchor_points) + " anchor score points");
     }
     for (int x = 0; x < points; ++x) {
         for (int v = 0; v < anchor_points; ++v) {
-            const double c = cells[static_cast<std::size_t>(x) *
-                                       static_cast<std::size_t>(anchor_points) +
-                                   static_cast<std::size_t>(v)];
+            const double c =
+                cells[static_cast<std::size_t>(x) * static_cast<std::size_t>(anchor_points) +
+                      static_cast<std::size_t>(v)];
             if (!std::isfinite(c) || c < 0.0) {
                 return invalid(std::string(group) + " count of total " + std::to_string(x) +
                                " and anchor " + std::to_string(v) + " is " + std::to_string(c) +
@@ -92,8 +93,7 @@ Status check_table(std::span<const double> cells, int points, int anchor_points,
             }
             if (anchor == AnchorKind::internal && v > x && c > 0.0) {
                 return invalid(std::string(group) + " has examinees with anchor score " +
-                               std::to_string(v) + " above their total score " +
-                               std::to_string(x) +
+                               std::to_string(v) + " above their total score " + std::to_string(x) +
                                ", which an internal anchor (counted in the total) cannot have");
             }
         }
@@ -104,9 +104,9 @@ Status check_table(std::span<const double> cells, int points, int anchor_points,
 }  // namespace
 
 Status Population::anchor_test(std::span<const double> new_cells, int new_points,
-                               std::span<const double> old_cells, int old_points,
-                               int anchor_points, AnchorKind anchor,
-                               std::span<const double> conversion, Population& population) {
+                               std::span<const double> old_cells, int old_points, int anchor_points,
+                               AnchorKind anchor, std::span<const double> conversion,
+                               Population& population) {
     population = Population();
     if (anchor_points < 2) {
         return invalid("the anchor needs at least 2 score points; found " +

@@ -72,7 +72,8 @@ struct FormSampler {
 
     // The sample's total-score shares: the sample itself in the random-groups design.
     std::span<const double> total_shares() const {
-        return anchor_points > 0 ? std::span<const double>(totals) : std::span<const double>(sample);
+        return anchor_points > 0 ? std::span<const double>(totals)
+                                 : std::span<const double>(sample);
     }
 };
 
@@ -463,10 +464,9 @@ Status equate_population(const Population& population, const MethodChoice& choic
         {population.new_joint(), population.new_points(), population.anchor_points()},
         {population.old_joint(), population.old_points(), population.anchor_points()},
         population.anchor()};
-    const SamplePair populations{
-        population.new_relative(), population.old_relative(), static_cast<double>(new_size),
-        static_cast<double>(old_size),
-        population.design() == Design::anchor_test ? &tables : nullptr};
+    const SamplePair populations{population.new_relative(), population.old_relative(),
+                                 static_cast<double>(new_size), static_cast<double>(old_size),
+                                 population.design() == Design::anchor_test ? &tables : nullptr};
     if (!with_storage([&] {
             equated.assign(static_cast<std::size_t>(population.new_points()), 0.0);
             return true;

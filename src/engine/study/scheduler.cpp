@@ -114,9 +114,9 @@ void append_rows(const StudyPlan& plan, const Condition& c, const SimulationResu
     out.summaries = summarise_all_scores(out.scores);
     // summarise_all_scores gives each method's quantities in order, methods in order.
     for (std::size_t i = 0; i < out.summaries.size(); ++i) {
-        set_errors(errors_of(result.methods[c.methods[i / kQuantities.size()]],
-                             out.summaries[i].quantity),
-                   out.summaries[i]);
+        set_errors(
+            errors_of(result.methods[c.methods[i / kQuantities.size()]], out.summaries[i].quantity),
+            out.summaries[i]);
     }
     for (const std::size_t m : c.methods) {
         const MethodResult& r = result.methods[m];
@@ -247,8 +247,8 @@ class Scheduler {
         const std::size_t most = std::min(plan_.design.methods.size(), kMostGroups);
         total_units_ = 0.0;
         for (std::size_t slot = 0; slot < positions_.size(); ++slot) {
-            total_units_ += static_cast<double>(condition(slot).methods.size()) *
-                            plan_.design.replications;
+            total_units_ +=
+                static_cast<double>(condition(slot).methods.size()) * plan_.design.replications;
         }
         std::vector<Task> best = tasks_with_groups(1);
         double best_time = makespan(best);

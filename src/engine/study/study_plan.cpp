@@ -156,11 +156,11 @@ Status add_data_set(StudyPlan& plan, StudyDataSet data, bool& criterion_failed) 
         }
     }
     if (methods.empty()) {
-        return Status::error(Status::Code::invalid_input,
-                             "no method of the study suits data set " + set.name + ", " +
-                                 (set.population.design() == Design::anchor_test
-                                      ? "an anchor-test data set"
-                                      : "a random-groups data set"));
+        return Status::error(
+            Status::Code::invalid_input,
+            "no method of the study suits data set " + set.name + ", " +
+                (set.population.design() == Design::anchor_test ? "an anchor-test data set"
+                                                                : "a random-groups data set"));
     }
     std::vector<std::pair<std::int32_t, std::int32_t>> pairs = d.sizes;
     if (pairs.empty()) {
@@ -209,17 +209,17 @@ Status add_data_set(StudyPlan& plan, StudyDataSet data, bool& criterion_failed) 
 Status check_methods_suit(const StudyDesign& design) {
     for (const StudyMethod& m : design.methods) {
         const Design wanted = design_of(m.choice.method);
-        const bool suits = std::any_of(design.data.begin(), design.data.end(),
-                                       [&](const StudyDataSet& set) {
-                                           return set.population.design() == wanted;
-                                       });
+        const bool suits =
+            std::any_of(design.data.begin(), design.data.end(),
+                        [&](const StudyDataSet& set) { return set.population.design() == wanted; });
         if (!suits) {
-            return Status::error(Status::Code::invalid_input,
-                                 "the " + m.word + " method suits no data set of the study (it is "
-                                 "for " +
-                                     (wanted == Design::anchor_test ? "anchor-test"
-                                                                    : "random-groups") +
-                                     " data sets)");
+            return Status::error(
+                Status::Code::invalid_input,
+                "the " + m.word +
+                    " method suits no data set of the study (it is "
+                    "for " +
+                    (wanted == Design::anchor_test ? "anchor-test" : "random-groups") +
+                    " data sets)");
         }
     }
     return Status::ok();

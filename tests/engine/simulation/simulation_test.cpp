@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "io/anchor_table.h"
 #include "io/data_file.h"
 #include "support/temp_dir.h"
 
@@ -174,6 +175,57 @@ TEST(Population, PopulationsThatCannotRunAreRefused) {
     ASSERT_TRUE(Population::random_groups(four, four, four, p).is_ok());
     EXPECT_EQ(p.default_new_size(), 10);
     EXPECT_EQ(p.new_relative()[3], 0.4);
+}
+
+// The anchor-test design: samples are drawn from the cells of the groups' tables, so at large
+// sizes every method's mean equating approaches its equating of the populations themselves, and
+// each method runs only on populations of its design.
+TEST(Simulation, AnchorTestSamplesComeFromTheTablesCells) {
+    const std::string examples = std::string(EQSIM_SOURCE_DIR) + "/examples/";
+    std::vector<double> new_cells;
+    std::vector<double> old_cells;
+    std::vector<double> conversion;
+    std::string diagnostic;
+    ASSERT_TRUE(read_anchor_table(examples + "kbneat_new.tab", {36, 12, AnchorKind::internal},
+                                  new_cells, diagnostic))
+        << diagnostic;
+    ASSERT_TRUE(read_anchor_table(examples + "kbneat_old.tab", {36, 12, AnchorKind::internal},
+                                  old_cells, diagnostic))
+        << diagnostic;
+    ASSERT_TRUE(read_scale_conversion(examples + "kbneat_old.conv", 36, conversion, diagnostic))
+        << diagnostic;
+    Population p;
+    ASSERT_TRUE(Population::anchor_test(new_cells, 37, old_cells, 37, 13, AnchorKind::internal,
+                                        conversion, p)
+                    .is_ok());
+    EXPECT_EQ(p.default_new_size(), 1655);
+    EXPECT_EQ(p.default_old_size(), 1638);
+    const MethodChoice methods[] = {
+        {Method::tucker, kWeightOfSizes}, {Method::levine, 0.5},
+        {Method::chained_linear, 0.0},    {Method::frequency_estimation, kWeightOfSizes},
+        {Method::braun_holland, 0.25},    {Method::chained_equipercentile, 0.0}};
+    SimulationOptions o = options_for(p, methods, 17, 4);
+    o.scale = ScaleSpec{100, 200, 1};
+    o.new_size = 400000;
+    o.old_size = 300000;
+    SimulationResult result;
+    ASSERT_TRUE(run_simulation(o, result).is_ok());
+    for (std::size_t m = 0; m < std::size(methods); ++m) {
+        std::vector<double> population;
+        ASSERT_TRUE(equate_population(p, methods[m], o.new_size, o.old_size, population).is_ok());
+        const QuantityMoments& raw = result.methods[m].moments[Quantity::raw];
+        for (std::size_t x = 3; x + 3 < population.size(); ++x) {
+            EXPECT_NEAR(raw.mean[x], population[x], 0.05) << method_name(methods[m].method) << x;
+            EXPECT_LT(raw.sd[x], 0.05) << method_name(methods[m].method) << x;
+        }
+    }
+    // A method of the other design is refused, both ways.
+    const MethodChoice linear[] = {{Method::linear, 0.0}};
+    o.methods = linear;
+    EXPECT_EQ(run_simulation(o, result).code(), Status::Code::invalid_input);
+    const Population& groups = example();
+    SimulationOptions random_groups = options_for(groups, methods, 17, 4);
+    EXPECT_EQ(run_simulation(random_groups, result).code(), Status::Code::invalid_input);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ test_that("bad input is an error that says what is wrong", {
     list(quote(eqsim_equate(1:3, 1:5)), "at least 4 score points"),
     list(quote(eqsim_equate(as.character(x), y)), "x must be a numeric vector"),
     list(quote(eqsim_equate(x, y, "quantile")), "names no method"),
+    list(quote(eqsim_equate(x, y, "Tucker")), "is for the anchor-test design"),
     list(quote(eqsim_equate(x, y, "pre")), "needs the log-linear degree"),
     list(quote(eqsim_equate(x, y, "pre", 0.5)), "1.0 or more"),
     list(quote(eqsim_equate(x, y, "post", 2)), "1.0 or less"),
