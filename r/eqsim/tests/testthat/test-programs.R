@@ -1,4 +1,5 @@
-# The package gives the programs' very numbers: eqsim's report, and eqsim-study's tables bit for bit.
+# The package gives the programs' very numbers: eqsim's report, and eqsim-study's tables bit for
+# bit.
 
 test_that("eqsim_simulate with its defaults prints eqsim's report with its defaults", {
   d <- actmath()
@@ -12,7 +13,8 @@ test_that("eqsim_simulate with its defaults prints eqsim's report with its defau
   rows <- fields[lengths(fields) == 7]
   printed <- do.call(rbind, lapply(rows, `[`, -1))
   by_quantity <- function(column) {
-    unlist(lapply(c("raw", "scale", "rounded"), function(q) s$scores[[column]][s$scores$quantity == q]))
+    quantities <- c("raw", "scale", "rounded")
+    unlist(lapply(quantities, function(q) s$scores[[column]][s$scores$quantity == q]))
   }
   ours <- matrix(sprintf("%.8f", c(by_quantity("se"), by_quantity("mean"))), ncol = 6)
   expect_identical(ours, unname(printed))
