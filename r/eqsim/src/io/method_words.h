@@ -1,0 +1,1 @@
+../../../../src/io/method_words.h

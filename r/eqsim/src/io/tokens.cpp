@@ -1,0 +1,1 @@
+../../../../src/io/tokens.cpp

@@ -1,0 +1,4 @@
+library(testthat)
+library(eqsim)
+
+test_check("eqsim")
