@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/numeric/number_text.h"
 #include "io/tokens.h"
 
 namespace eqsim {
@@ -234,6 +235,15 @@ std::string hint_list(std::optional<Design> design) {
 
 std::string letters_list() {
     return list_of(&MethodWords::letters, " or ");
+}
+
+std::string method_label(Method method, bool shows_parameter, double parameter) {
+    std::string label(words_of(method).word);
+    if (shows_parameter) {
+        label.push_back(' ');
+        append_number(parameter, label);
+    }
+    return label;
 }
 
 }  // namespace eqsim

@@ -56,6 +56,10 @@ inline constexpr double kDefaultSyntheticWeight = 0.5;
 std::string read_method_words(std::span<const std::string_view> values, MethodChoice& choice,
                               bool& shows_parameter);
 
+// The label of a method as the study file names it, with its parameter where the tables show
+// one: "Postsmoothing 0.1", "None".
+std::string method_label(Method method, bool shows_parameter, double parameter);
+
 // "Postsmoothing, Presmoothing, None, ... or Kernel": the random-groups methods' full words, for
 // messages; the words suggested ("Post, Pre, None, ... or Kernel"; of every method's without a
 // design); the letters ("PO, PR, N, ... or K"). joiner goes before the last item: " or " or

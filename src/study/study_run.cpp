@@ -65,15 +65,6 @@ bool read_data_set(const StudySpec& spec, const DataSetSpec& data, StudyDataSet&
 
 }  // namespace
 
-std::string method_label(Method method, bool shows_parameter, double parameter) {
-    std::string label(words_of(method).word);
-    if (shows_parameter) {
-        label.push_back(' ');
-        append_number(parameter, label);
-    }
-    return label;
-}
-
 bool plan_study(const StudySpec& spec, std::int32_t seed, StudyPlan& plan,
                 std::string& diagnostic) {
     StudyDesign design;

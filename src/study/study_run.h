@@ -31,7 +31,4 @@ struct ConditionTables {
 ConditionTables tables_of(const StudyPlan& plan, const Condition& condition,
                           ConditionResult&& result);
 
-// The label of a method as the study file names it: "Postsmoothing 0.1", "None".
-std::string method_label(Method method, bool shows_parameter, double parameter);
-
 }  // namespace eqsim::study

@@ -476,7 +476,7 @@ bool parse_histograms(std::string_view text, std::string_view file_name,
 }
 
 std::string method_label(const RowKey& key) {
-    return study::method_label(key.method, key.parameter.has_value(), key.parameter.value_or(0.0));
+    return eqsim::method_label(key.method, key.parameter.has_value(), key.parameter.value_or(0.0));
 }
 
 std::string condition_label(const RowKey& key) {

@@ -97,15 +97,6 @@ ScaleSpec scale_of(const cpp11::doubles& scale) {
 
 // ---- A study's pieces ----
 
-std::string method_label(const StudyMethod& method) {
-    std::string label = method.word;
-    if (method.shows_parameter) {
-        label.push_back(' ');
-        append_number(method.choice.parameter, label);
-    }
-    return label;
-}
-
 // The methods as a study file's method lines give them, one string each: a word and at most one
 // parameter, separated by blanks.
 std::vector<StudyMethod> study_methods(const cpp11::strings& texts) {
@@ -124,7 +115,8 @@ std::vector<StudyMethod> study_methods(const cpp11::strings& texts) {
             fail(where + problem);
         }
         method.word = std::string(words_of(method.choice.method).word);
-        method.label = method_label(method);
+        method.label =
+            method_label(method.choice.method, method.shows_parameter, method.choice.parameter);
         for (std::size_t e = 0; e < methods.size(); ++e) {
             if (methods[e].choice.method == method.choice.method &&
                 methods[e].choice.parameter == method.choice.parameter) {
