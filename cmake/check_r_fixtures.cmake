@@ -4,9 +4,9 @@
 #         -P cmake/check_r_fixtures.cmake
 # R CMD check cannot run the programs, so the package's tests compare eqsim_simulate() and
 # eqsim_study() with these files (r/eqsim/tests/testthat/fixtures): the report of report.ctl and the
-# tables of study.txt. This check keeps the files equal to what the programs write now. With
-# REWRITE=ON it writes the programs' outputs over them instead, for a change of results that is
-# meant (say why in the commit).
+# tables of study.txt and anchor-study.txt. This check keeps the files equal to what the programs
+# write now. With REWRITE=ON it writes the programs' outputs over them instead, for a change of
+# results that is meant (say why in the commit).
 cmake_minimum_required(VERSION 3.25)
 
 set(fixtures "${SOURCE_DIR}/r/eqsim/tests/testthat/fixtures")
@@ -29,7 +29,8 @@ endfunction()
 # folder, and the study writes its tables beside the study file.
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
-foreach(name report.ctl study.txt actmath.dat)
+foreach(name report.ctl study.txt actmath.dat anchor-study.txt kbneat_new.tab kbneat_old.tab
+             kbneat_old.conv)
     configure_file("${fixtures}/${name}" "${WORK_DIR}/${name}" COPYONLY)
 endforeach()
 
@@ -40,13 +41,15 @@ if(NOT status EQUAL 0)
 endif()
 compare_or_rewrite("${WORK_DIR}/report.txt" "${fixtures}/report.txt")
 
-execute_process(COMMAND "${EQSIM_STUDY}" study.txt --jobs 2 WORKING_DIRECTORY "${WORK_DIR}"
-                RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-    message(FATAL_ERROR "eqsim-study study.txt failed (status ${status})")
-endif()
-foreach(table scores summary histograms decisions)
-    compare_or_rewrite("${WORK_DIR}/study/${table}.csv" "${fixtures}/study/${table}.csv")
+foreach(study study anchor-study)
+    execute_process(COMMAND "${EQSIM_STUDY}" ${study}.txt --jobs 2 WORKING_DIRECTORY "${WORK_DIR}"
+                    RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "eqsim-study ${study}.txt failed (status ${status})")
+    endif()
+    foreach(table scores summary histograms decisions)
+        compare_or_rewrite("${WORK_DIR}/${study}/${table}.csv" "${fixtures}/${study}/${table}.csv")
+    endforeach()
 endforeach()
 
 if(differ)

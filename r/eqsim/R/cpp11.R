@@ -4,6 +4,10 @@ equate_population_ <- function(x, y, method, parameter) {
   .Call(`_eqsim_equate_population_`, x, y, method, parameter)
 }
 
+equate_anchor_population_ <- function(tables, method, parameter) {
+  .Call(`_eqsim_equate_anchor_population_`, tables, method, parameter)
+}
+
 simulate_ <- function(x, y, conversion, method, parameter, replications, seed, new_size, old_size, scale, progress) {
   .Call(`_eqsim_simulate_`, x, y, conversion, method, parameter, replications, seed, new_size, old_size, scale, progress)
 }

@@ -4,11 +4,17 @@
 # values to the compiled engine (src/bindings.cpp), which checks the values themselves with the
 # programs' own diagnostics.
 
-eqsim_equate <- function(x, y, method = "none", parameter = NULL) {
-  x <- frequencies(x, "x")
-  y <- frequencies(y, "y")
+eqsim_equate <- function(x, y, method = "none", parameter = NULL, anchor = "internal",
+                         max = NULL) {
   method <- method_word(method)
   parameter <- parameter_value(parameter)
+  if (is.data.frame(x) || is.data.frame(y)) {
+    tables <- anchor_tables(x, y, NULL, anchor, max, c("x", "y"), "")
+    equated <- equate_anchor_population_(tables, method, parameter)
+    return(data.frame(score = seq_along(equated) - 1L, equated = equated))
+  }
+  x <- frequencies(x, "x")
+  y <- frequencies(y, "y")
   equated <- equate_population_(x, y, method, parameter)
   data.frame(score = seq_along(x) - 1L, equated = equated)
 }
@@ -195,6 +201,9 @@ study_data <- function(data, criterion) {
 }
 
 study_data_set <- function(element, name, criterion) {
+  if (!is.data.frame(element) && is.list(element) && !is.null(element[["new"]])) {
+    return(study_anchor_set(element, name, criterion))
+  }
   scale <- c(1, 36, 1)
   if (!is.data.frame(element) && is.list(element) && !is.null(element[["data"]])) {
     if (!is.null(element[["scale"]])) {
@@ -223,6 +232,152 @@ study_data_set <- function(element, name, criterion) {
   }
   list(name = name, x = x, y = y, conversion = conversion[seq_along(y)],
        criterion = criterion_column, scale = scale)
+}
+
+# An anchor-test data set: list(new = <table>, old = <table>, conversion = <scale scores>, anchor
+# = "internal" or "external", and optionally max = c(X-MAX, Y-MAX, V-MAX) and scale).
+study_anchor_set <- function(element, name, criterion) {
+  if (criterion == "column") {
+    stop_argument(name, ": criterion = \"column\" is for random-groups data sets; an anchor-test ",
+                  "data set's criterion is \"none\" or \"same\"")
+  }
+  known <- c("new", "old", "conversion", "anchor", "max", "scale")
+  unknown <- setdiff(names(element), known)
+  if (length(unknown) || is.null(names(element)) || any(names(element) == "")) {
+    stop_argument(name, ": an anchor-test data set is list(new = , old = , conversion = ",
+                  "[, anchor = , max = , scale = ]); ",
+                  if (length(unknown)) paste0("\"", unknown[1], "\" is none of these")
+                  else "every element needs its name")
+  }
+  if (is.null(element[["conversion"]])) {
+    stop_argument(name, ": an anchor-test data set needs conversion, the old form's scale ",
+                  "score of each raw score 0, 1, ..., Y-MAX")
+  }
+  conversion <- numbers(element[["conversion"]], paste0(name, ": conversion"))
+  anchor <- if (is.null(element[["anchor"]])) "internal" else element[["anchor"]]
+  tables <- anchor_tables(element[["new"]], element[["old"]], conversion, anchor,
+                          element[["max"]], paste0(name, ": ", c("new", "old")),
+                          paste0(name, ": "))
+  scale <- if (is.null(element[["scale"]])) {
+    c(1, 36, 1)
+  } else {
+    scale_value(element[["scale"]], paste0(name, ": scale"))
+  }
+  c(list(name = name, conversion = conversion, scale = scale), tables)
+}
+
+# ---- The anchor-test design ----
+
+# Most cells a table may have, and highest score, as in study files' tables.
+kMaxAnchorCells <- 4194304
+kMaxAnchorScore <- 32766
+
+# Two groups' tables of examinees by total and anchor score, as the engine takes them: each a
+# vector of counts over total scores 0..X-MAX (or 0..Y-MAX) and anchor scores 0..V-MAX, row-major
+# by total score. The highest scores are max = c(X-MAX, Y-MAX, V-MAX), or else the highest the
+# tables list (a row with count 0 extends a range), Y-MAX from the conversion where there is one.
+# names: how messages name the two tables; where: how they name the data set ("" or "NAME: ").
+anchor_tables <- function(new, old, conversion, anchor, max, names, where) {
+  if (!is.character(anchor) || length(anchor) != 1 ||
+      !(tolower(anchor) %in% c("internal", "external"))) {
+    stop_argument(where, "anchor must be \"internal\" (its items count toward the total) or \"external\"")
+  }
+  internal <- tolower(anchor) == "internal"
+  new <- anchor_columns(new, names[1])
+  old <- anchor_columns(old, names[2])
+  if (is.null(max)) {
+    max <- c(base::max(new$total, 0), if (is.null(conversion)) base::max(old$total, 0)
+             else length(conversion) - 1, base::max(new$anchor, old$anchor, 0))
+  } else if (!is.numeric(max) || length(max) != 3 || anyNA(max) || any(max != trunc(max))) {
+    stop_argument(where, "max must be NULL or c(X-MAX, Y-MAX, V-MAX): the highest total score of ",
+                  "each form and the highest anchor score")
+  }
+  lowest <- c(3, 3, 1)
+  what <- c("the new form's highest total score", "the old form's highest total score",
+            "the highest anchor score")
+  for (k in 1:3) {
+    if (max[k] < lowest[k] || max[k] > kMaxAnchorScore) {
+      stop_argument(where, what[k], " ", max[k], " is outside ", lowest[k], " to ", kMaxAnchorScore)
+    }
+  }
+  if (internal && (max[3] > max[1] || max[3] > max[2])) {
+    stop_argument(where, "the highest anchor score ", max[3], " is above a form's highest total score, ",
+                  "which an internal anchor (counted in the total) cannot be; is the anchor ",
+                  "external?")
+  }
+  list(new_cells = anchor_cells(new, names[1], max[1], max[3], internal),
+       old_cells = anchor_cells(old, names[2], max[2], max[3], internal),
+       points = as.integer(max + 1), internal = internal)
+}
+
+anchor_columns <- function(table, name) {
+  if (!is.data.frame(table)) {
+    stop_argument(name, " must be a data frame with columns total, anchor and count, one row ",
+                  "per cell of the table")
+  }
+  absent <- setdiff(c("total", "anchor", "count"), names(table))
+  if (length(absent)) {
+    stop_argument(name, ": the data frame has no column ", paste(absent, collapse = ", "))
+  }
+  if (nrow(table) == 0) {
+    stop_argument(name, ": the table has no rows; its group has no examinees")
+  }
+  columns <- lapply(c(total = "total", anchor = "anchor", count = "count"),
+                    function(what) numbers(table[[what]], paste0(name, ": column ", what)))
+  for (what in c("total", "anchor")) {
+    values <- columns[[what]]
+    bad <- which(is.na(values) | values != trunc(values) | values < 0)
+    if (length(bad)) {
+      stop_argument(name, ": row ", bad[1], ": the ", what, " score ", values[bad[1]],
+                    " is not a whole number of at least 0")
+    }
+  }
+  columns
+}
+
+# One table's counts, each row's cell checked against the highest scores.
+anchor_cells <- function(table, name, total_max, anchor_max, internal) {
+  if ((total_max + 1) * (anchor_max + 1) > kMaxAnchorCells) {
+    stop_argument(name, ": a table of ", total_max + 1, " total and ", anchor_max + 1,
+                  " anchor score points has more than ", kMaxAnchorCells, " cells")
+  }
+  row_fault <- function(rows, what) {
+    stop_argument(name, ": row ", rows[1], ": ", what(rows[1]))
+  }
+  above <- which(table$total > total_max)
+  if (length(above)) {
+    row_fault(above, function(r) paste0("the total score ", table$total[r], " is above ",
+                                        total_max, ", the form's highest"))
+  }
+  above <- which(table$anchor > anchor_max)
+  if (length(above)) {
+    row_fault(above, function(r) paste0("the anchor score ", table$anchor[r], " is above ",
+                                        anchor_max, ", the anchor's highest"))
+  }
+  if (internal) {
+    above <- which(table$anchor > table$total)
+    if (length(above)) {
+      row_fault(above, function(r) paste0("the anchor score ", table$anchor[r], " is above the ",
+                                          "total score ", table$total[r], ", which an internal ",
+                                          "anchor (counted in the total) cannot be"))
+    }
+  }
+  bad <- which(is.na(table$count) | !is.finite(table$count) | table$count < 0)
+  if (length(bad)) {
+    row_fault(bad, function(r) paste0("the count ", table$count[r], " is not a finite number of ",
+                                      "at least 0"))
+  }
+  position <- table$total * (anchor_max + 1) + table$anchor + 1
+  twice <- anyDuplicated(position)
+  if (twice) {
+    first <- match(position[twice], position)
+    stop_argument(name, ": rows ", first, " and ", twice, " both give the cell of total score ",
+                  table$total[twice], " and anchor score ", table$anchor[twice],
+                  "; give each cell once")
+  }
+  cells <- numeric((total_max + 1) * (anchor_max + 1))
+  cells[position] <- table$count
+  cells
 }
 
 # A form's score points: the leading values of its column, up to the first NA, after which the

@@ -20,6 +20,7 @@
 #include "cpp11/doubles.hpp"
 #include "cpp11/integers.hpp"
 #include "cpp11/list.hpp"
+#include "cpp11/logicals.hpp"
 #include "cpp11/protect.hpp"
 #include "cpp11/strings.hpp"
 #include "engine/engine.h"
@@ -45,20 +46,24 @@ std::span<const double> span_of(const cpp11::doubles& values) {
 // whole word, a beginning no other method shares, or its first letters), and a parameter. A
 // parameter left NULL is eqsim's control-file default (P 0.25) for the methods that take one,
 // except that a log-linear degree has no default; a method that takes no parameter refuses one,
-// which could only be a mistake. A given parameter is checked by the engine's rules (eqsim's: a
-// fractional degree is truncated). The populations here are random groups', so the anchor-test
-// methods are refused by name.
-MethodChoice method_argument(const std::string& word, SEXP parameter) {
+// which could only be a mistake; an anchor-test method's weight w1 left NULL comes from the
+// populations' totals. A given parameter is checked by the engine's rules (eqsim's: a fractional
+// degree is truncated). A method of the other design than the populations' is refused by name.
+MethodChoice method_argument(const std::string& word, SEXP parameter, Design design) {
     std::string problem;
     const MethodWords* words = method_of_study_word(word, problem);
     if (words == nullptr) {
         fail(problem);
     }
-    if (design_of(words->method) != Design::random_groups) {
-        fail("method " + std::string(words->word) +
-             " is for the anchor-test design; these populations are random groups', whose "
-             "methods are " +
-             hint_list());
+    if (design_of(words->method) != design) {
+        fail("method " + std::string(words->word) + " is for the " +
+             (design == Design::random_groups ? "anchor-test design, whose populations are two "
+                                                "data frames of total, anchor and count; "
+                                                "these populations are random groups', whose "
+                                                "methods are "
+                                              : "random-groups design; these populations are an "
+                                                "anchor test's, whose methods are ") +
+             hint_list(design));
     }
     MethodChoice choice{words->method, 0.0};
     const ParameterRule rule = parameter_rule(words->method);
@@ -67,7 +72,9 @@ MethodChoice method_argument(const std::string& word, SEXP parameter) {
             fail("method " + std::string(words->word) +
                  " needs the log-linear degree as its parameter, as in parameter = 6");
         }
-        choice.parameter = rule == ParameterRule::none ? 0.0 : MethodChoice{}.parameter;
+        choice.parameter = rule == ParameterRule::none           ? 0.0
+                           : rule == ParameterRule::group_weight ? kWeightOfSizes
+                                                                 : MethodChoice{}.parameter;
         return choice;
     }
     if (rule == ParameterRule::none) {
@@ -89,6 +96,20 @@ Population population_of(const cpp11::doubles& x, const cpp11::doubles& y,
         fail(s.diagnostic());
     }
     return population;
+}
+
+// An anchor-test population from list(new_cells, old_cells, points, internal) as the R function
+// anchor_tables() builds it: points holds the new form's, the old form's and the anchor's numbers
+// of score points.
+Status anchor_population_of(const cpp11::list& tables, std::span<const double> conversion,
+                            Population& population) {
+    const cpp11::integers points(tables["points"]);
+    const bool internal = cpp11::logicals(tables["internal"])[0] == TRUE;
+    return Population::anchor_test(span_of(cpp11::doubles(tables["new_cells"])), points[0],
+                                   span_of(cpp11::doubles(tables["old_cells"])), points[1],
+                                   points[2],
+                                   internal ? AnchorKind::internal : AnchorKind::external,
+                                   conversion, population);
 }
 
 ScaleSpec scale_of(const cpp11::doubles& scale) {
@@ -130,7 +151,8 @@ std::vector<StudyMethod> study_methods(const cpp11::strings& texts) {
 }
 
 // One data set: list(name, x, y, conversion, criterion, scale), its columns already cut to each
-// form's score points.
+// form's score points; or an anchor-test one, list(name, conversion, scale, new_cells, old_cells,
+// points, internal).
 StudyDataSet study_data_set(const cpp11::list& element, CriterionKind criterion) {
     StudyDataSet set;
     set.name = cpp11::strings(element["name"])[0];
@@ -138,6 +160,14 @@ StudyDataSet study_data_set(const cpp11::list& element, CriterionKind criterion)
     set.scale = scale_of(scale);
     if (std::string problem; !scale_is_usable(set.scale, problem)) {
         fail(set.name + ": " + problem);
+    }
+    if (element["new_cells"] != R_NilValue) {
+        const cpp11::doubles conversion(element["conversion"]);
+        if (Status s = anchor_population_of(element, span_of(conversion), set.population);
+            !s.is_ok()) {
+            fail(set.name + ": " + s.diagnostic());
+        }
+        return set;
     }
     if (Status s = Population::random_groups(
             span_of(cpp11::doubles(element["x"])), span_of(cpp11::doubles(element["y"])),
@@ -207,11 +237,33 @@ using eqsim::r::fail;
 // populations' rounded totals as the sample sizes of the smoothing methods.
 [[cpp11::register]] cpp11::doubles equate_population_(cpp11::doubles x, cpp11::doubles y,
                                                       std::string method, SEXP parameter) {
-    const eqsim::MethodChoice choice = eqsim::r::method_argument(method, parameter);
+    const eqsim::MethodChoice choice =
+        eqsim::r::method_argument(method, parameter, eqsim::Design::random_groups);
     // The conversion plays no part in equating; the population needs one of the right length.
     cpp11::writable::doubles conversion(y.size());
     std::fill(conversion.begin(), conversion.end(), 0.0);
     const eqsim::Population population = eqsim::r::population_of(x, y, conversion);
+    std::vector<double> equated;
+    if (eqsim::Status s = eqsim::equate_population(population, choice, 0, 0, equated); !s.is_ok()) {
+        fail(s.diagnostic());
+    }
+    return cpp11::writable::doubles(equated.begin(), equated.end());
+}
+
+// The population equating of an anchor-test method: tables as anchor_population_of() takes them,
+// with the groups' rounded totals as the sample sizes (w1 = n_P / (n_P + n_Q) where not given).
+[[cpp11::register]] cpp11::doubles equate_anchor_population_(cpp11::list tables,
+                                                             std::string method, SEXP parameter) {
+    const eqsim::MethodChoice choice =
+        eqsim::r::method_argument(method, parameter, eqsim::Design::anchor_test);
+    // The conversion plays no part in equating; the population needs one of the right length.
+    const std::vector<double> conversion(
+        static_cast<std::size_t>(std::max(cpp11::integers(tables["points"])[1], 0)), 0.0);
+    eqsim::Population population;
+    if (eqsim::Status s = eqsim::r::anchor_population_of(tables, conversion, population);
+        !s.is_ok()) {
+        fail(s.diagnostic());
+    }
     std::vector<double> equated;
     if (eqsim::Status s = eqsim::equate_population(population, choice, 0, 0, equated); !s.is_ok()) {
         fail(s.diagnostic());
@@ -226,7 +278,8 @@ using eqsim::r::fail;
                                    std::string method, SEXP parameter, int replications, int seed,
                                    int new_size, int old_size, cpp11::doubles scale,
                                    SEXP progress) {
-    const eqsim::MethodChoice methods[1] = {eqsim::r::method_argument(method, parameter)};
+    const eqsim::MethodChoice methods[1] = {
+        eqsim::r::method_argument(method, parameter, eqsim::Design::random_groups)};
     const eqsim::Population population = eqsim::r::population_of(x, y, conversion);
     eqsim::SimulationOptions options;
     options.population = &population;

@@ -13,6 +13,13 @@ extern "C" SEXP _eqsim_equate_population_(SEXP x, SEXP y, SEXP method, SEXP para
   END_CPP11
 }
 // bindings.cpp
+cpp11::doubles equate_anchor_population_(cpp11::list tables, std::string method, SEXP parameter);
+extern "C" SEXP _eqsim_equate_anchor_population_(SEXP tables, SEXP method, SEXP parameter) {
+  BEGIN_CPP11
+    return cpp11::as_sexp(equate_anchor_population_(cpp11::as_cpp<cpp11::decay_t<cpp11::list>>(tables), cpp11::as_cpp<cpp11::decay_t<std::string>>(method), cpp11::as_cpp<cpp11::decay_t<SEXP>>(parameter)));
+  END_CPP11
+}
+// bindings.cpp
 SEXP simulate_(cpp11::doubles x, cpp11::doubles y, cpp11::doubles conversion, std::string method, SEXP parameter, int replications, int seed, int new_size, int old_size, cpp11::doubles scale, SEXP progress);
 extern "C" SEXP _eqsim_simulate_(SEXP x, SEXP y, SEXP conversion, SEXP method, SEXP parameter, SEXP replications, SEXP seed, SEXP new_size, SEXP old_size, SEXP scale, SEXP progress) {
   BEGIN_CPP11
@@ -36,10 +43,11 @@ extern "C" SEXP _eqsim_shortest_text_(SEXP values) {
 
 extern "C" {
 static const R_CallMethodDef CallEntries[] = {
-    {"_eqsim_equate_population_", (DL_FUNC) &_eqsim_equate_population_,  4},
-    {"_eqsim_shortest_text_",     (DL_FUNC) &_eqsim_shortest_text_,      1},
-    {"_eqsim_simulate_",          (DL_FUNC) &_eqsim_simulate_,          11},
-    {"_eqsim_study_",             (DL_FUNC) &_eqsim_study_,             10},
+    {"_eqsim_equate_anchor_population_", (DL_FUNC) &_eqsim_equate_anchor_population_,  3},
+    {"_eqsim_equate_population_",        (DL_FUNC) &_eqsim_equate_population_,         4},
+    {"_eqsim_shortest_text_",            (DL_FUNC) &_eqsim_shortest_text_,             1},
+    {"_eqsim_simulate_",                 (DL_FUNC) &_eqsim_simulate_,                 11},
+    {"_eqsim_study_",                    (DL_FUNC) &_eqsim_study_,                    10},
     {NULL, NULL, 0}
 };
 }

@@ -5,9 +5,19 @@ actmath <- function() {
   utils::read.table(test_path("fixtures", "actmath.dat"), col.names = c("x", "y", "conversion"))
 }
 
-# A CSV table of the study as text, cell for cell.
-read_table_text <- function(name) {
-  utils::read.csv(test_path("fixtures", "study", name), colClasses = "character",
+# The anchor-test tables of the kbneat forms (each a data frame of total, anchor and count) and
+# the old form's conversion.
+kbneat <- function() {
+  table <- function(name) {
+    utils::read.table(test_path("fixtures", name), col.names = c("total", "anchor", "count"))
+  }
+  list(new = table("kbneat_new.tab"), old = table("kbneat_old.tab"),
+       conversion = utils::read.table(test_path("fixtures", "kbneat_old.conv"))[[2]])
+}
+
+# A CSV table of a study as text, cell for cell.
+read_table_text <- function(name, study = "study") {
+  utils::read.csv(test_path("fixtures", study, name), colClasses = "character",
                   na.strings = character())
 }
 

@@ -22,6 +22,7 @@ test_that("bad input is an error that says what is wrong", {
   conv <- d$conversion
   gap <- d
   gap$x[10] <- NA
+  kb <- kbneat()
   cases <- list(
     list(quote(eqsim_equate(replace(x, 3, -1), y)), "new-form frequency of raw score 2 is -1"),
     list(quote(eqsim_equate(replace(x, 3, NA), y)), "raw score 2 is missing (NA)"),
@@ -59,7 +60,26 @@ test_that("bad input is an error that says what is wrong", {
     list(quote(eqsim_study(list(a = d), methods = "None", cuts = "20")), "cuts must be"),
     list(quote(eqsim_study(list(a = d), methods = "None", cuts = 20.5)),
          "cut score 20.5 is not a point of the scale of data set a"),
-    list(quote(eqsim_study(list(a = d), methods = "None", cuts = c(26, 20))), "strictly increasing")
+    list(quote(eqsim_study(list(a = d), methods = "None", cuts = c(26, 20))), "strictly increasing"),
+    list(quote(eqsim_equate(kb$new, kb$old, "post")), "is for the random-groups design"),
+    list(quote(eqsim_equate(kb$new, kb$old, "Tucker", 1.5)), "from 0.0 to 1.0"),
+    list(quote(eqsim_equate(kb$new, kb$old, anchor = "common")), "anchor must be"),
+    list(quote(eqsim_equate(kb$new[, 1:2], kb$old)), "x: the data frame has no column count"),
+    list(quote(eqsim_equate(kb$new, rbind(kb$old, kb$old[3, ]))), "y: rows 3 and 181 both give"),
+    list(quote(eqsim_equate(kb$new, replace(kb$old, 2, 40), max = c(36, 36, 12))),
+         "the anchor score 40 is above 12"),
+    list(quote(eqsim_equate(kb$new, kb$old, max = c(36, 36, 40))), "is above a form's highest"),
+    list(quote(eqsim_equate(transform(kb$new, anchor = replace(anchor, 1, 5)), kb$old)),
+         "x: row 1: the anchor score 5 is above the total score 2"),
+    list(quote(eqsim_equate(transform(kb$new, count = -count), kb$old)),
+         "x: row 1: the count -1 is not"),
+    list(quote(eqsim_equate(transform(kb$new, total = total + 0.5), kb$old)), "not a whole"),
+    list(quote(eqsim_study(list(a = d, kb = c(kb, bad = 1)), methods = "None")),
+         "\"bad\" is none of these"),
+    list(quote(eqsim_study(list(kb = kb), methods = "Tucker", criterion = "column")),
+         "an anchor-test data set's criterion is"),
+    list(quote(eqsim_study(list(kb = list(new = kb$new, old = kb$old, conversion = 1:3)),
+                           methods = "Tucker")), "kb: the old form's highest total score 2")
   )
   for (case in cases) {
     expect_error(eval(case[[1]]), case[[2]], fixed = TRUE, info = deparse(case[[1]]))

@@ -60,3 +60,20 @@ test_that("a criterion column holding the populations' equipercentile equating i
   }
   expect_identical(run("column"), run("none"))
 })
+
+test_that("an anchor-test study gives eqsim-study's tables, and its criterion is eqsim_equate's", {
+  kb <- kbneat()
+  set <- list(new = kb$new, old = kb$old, conversion = kb$conversion, max = c(36, 36, 12),
+              scale = c(100, 200, 1))
+  study <- eqsim_study(list(kbneat_new.tab = set), sizes = list(100, c(200, 300)),
+                       methods = c("Tucker", "Levine 0.5", "Chained-equipercentile"),
+                       replications = 30, seed = 20261207, cuts = c(130, 150), jobs = 2)
+  for (table in c("scores", "summary", "histograms", "decisions")) {
+    expect_identical(frame_text(study[[table]]),
+                     read_table_text(paste0(table, ".csv"), "anchor-study"))
+  }
+  raw <- study$scores[study$scores$quantity == "raw" & study$scores$n_new == 100 &
+                        study$scores$method == "Tucker", ]
+  chained <- eqsim_equate(kb$new, kb$old, "Chained-equi", max = c(36, 36, 12))
+  expect_identical(chained$equated, raw$criterion)
+})
