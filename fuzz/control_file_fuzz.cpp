@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz_support.h"
 #include "eqsim/control_file.h"
+#include "fuzz_support.h"
 
 namespace {
 

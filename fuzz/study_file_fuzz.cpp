@@ -160,9 +160,9 @@ void check_sizes_and_methods(const StudySpec& s) {
             case eqsim::Method::frequency_estimation:
             case eqsim::Method::braun_holland:
                 // A weight w1 given, or none (the sample sizes decide).
-                EQSIM_FUZZ_REQUIRE(m.has_parameter ? p >= 0.0 && p <= 1.0
-                                                   : p == eqsim::kWeightOfSizes,
-                                   std::to_string(p));
+                EQSIM_FUZZ_REQUIRE(
+                    m.has_parameter ? p >= 0.0 && p <= 1.0 : p == eqsim::kWeightOfSizes,
+                    std::to_string(p));
                 break;
             default:
                 EQSIM_FUZZ_REQUIRE(!m.has_parameter && p == 0.0, std::to_string(p));

@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "io/platform/platform.h"
 #include "eqsim/eqsim_main.h"
+#include "io/platform/platform.h"
 
 int main(int argc, char** argv) {
     eqsim::platform::prepare_process();

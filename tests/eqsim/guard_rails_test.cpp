@@ -357,7 +357,8 @@ TEST(GuardRails, ALongRunInATerminalShowsItsProgressAndErasesIt) {
     }
 
     const std::string& shown = long_run.terminal;
-    ASSERT_NE(shown.find(total), std::string::npos) << replications_run << " replications: " << shown;
+    ASSERT_NE(shown.find(total), std::string::npos)
+        << replications_run << " replications: " << shown;
     EXPECT_EQ(shown.find('\n'), std::string::npos) << "one line, rewritten in place: " << shown;
     // The line is blanked out at the end and the cursor left at its start.
     const std::size_t last_text = shown.find_last_not_of(" \r");

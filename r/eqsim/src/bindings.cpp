@@ -105,11 +105,10 @@ Status anchor_population_of(const cpp11::list& tables, std::span<const double> c
                             Population& population) {
     const cpp11::integers points(tables["points"]);
     const bool internal = cpp11::logicals(tables["internal"])[0] == TRUE;
-    return Population::anchor_test(span_of(cpp11::doubles(tables["new_cells"])), points[0],
-                                   span_of(cpp11::doubles(tables["old_cells"])), points[1],
-                                   points[2],
-                                   internal ? AnchorKind::internal : AnchorKind::external,
-                                   conversion, population);
+    return Population::anchor_test(
+        span_of(cpp11::doubles(tables["new_cells"])), points[0],
+        span_of(cpp11::doubles(tables["old_cells"])), points[1], points[2],
+        internal ? AnchorKind::internal : AnchorKind::external, conversion, population);
 }
 
 ScaleSpec scale_of(const cpp11::doubles& scale) {
@@ -252,8 +251,8 @@ using eqsim::r::fail;
 
 // The population equating of an anchor-test method: tables as anchor_population_of() takes them,
 // with the groups' rounded totals as the sample sizes (w1 = n_P / (n_P + n_Q) where not given).
-[[cpp11::register]] cpp11::doubles equate_anchor_population_(cpp11::list tables,
-                                                             std::string method, SEXP parameter) {
+[[cpp11::register]] cpp11::doubles equate_anchor_population_(cpp11::list tables, std::string method,
+                                                             SEXP parameter) {
     const eqsim::MethodChoice choice =
         eqsim::r::method_argument(method, parameter, eqsim::Design::anchor_test);
     // The conversion plays no part in equating; the population needs one of the right length.

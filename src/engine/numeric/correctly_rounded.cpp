@@ -308,7 +308,7 @@ double round_wide(const Wide& magnitude, int exponent, bool negative) {
 // ---------------------------------------------------------------------------------------------
 // exp
 
-constexpr double kSplitR = 0x1.8p16;  // adding it rounds |r| < 2^-10 to a multiple of 2^-36
+constexpr double kSplitR = 0x1.8p16;      // adding it rounds |r| < 2^-10 to a multiple of 2^-36
 constexpr double kExpOverflow = 709.8;    // above ln(DBL_MAX) + half an ulp's worth: +inf
 constexpr double kExpUnderflow = -745.2;  // below ln(2^-1075): +0
 constexpr double kExpNearZero = 0x1p-54;  // |x| below: e^x rounds to 1

@@ -164,8 +164,8 @@ std::vector<double> fitted_probabilities(const std::vector<double>& counts, int 
     std::vector<double> fitted(counts.size());
     std::vector<double> coefficients(counts.size() + 1);
     LogLinearOutcome outcome;
-    EXPECT_TRUE(fit_loglinear(degree, scores, std::span(counts).first(k), fitted, coefficients,
-                              outcome));
+    EXPECT_TRUE(
+        fit_loglinear(degree, scores, std::span(counts).first(k), fitted, coefficients, outcome));
     return normalised(fitted);
 }
 
