@@ -15,8 +15,8 @@ the time limit; it survives when every test passes. A mutant that does not compi
 
 The working tree is only read: mutants are written into DIR/tree, which is built in DIR/build.
 Everything the probe writes stays in DIR (default build-mutants, which git ignores):
-    DIR/results.tsv     every mutant run, with its outcome (read back by --resume)
-    DIR/survivors.txt   the surviving mutants grouped by file, to write tests against
+    DIR/results-seedS.tsv     every mutant run with seed S, with its outcome (read by --resume)
+    DIR/survivors-seedS.txt   the surviving mutants grouped by file, to write tests against
 
 Sites are chosen as the usual operator mutations choose them (relational boundary and negation,
 arithmetic and logical swaps, increments, a deleted `!` or unary minus, and 0 <-> 1 literals). The
@@ -599,12 +599,13 @@ class Probe:
                 detail = "" if attempt == 0 else "a failure did not repeat"
                 return "survived", first_seconds, detail
             failed = self.failed_tests()
-            # The failure must repeat when the failing tests run alone.
+            # The failure must repeat when the failing tests run alone; the detail names the
+            # tests that failed again.
             again, _, _ = run(self.ctest("--rerun-failed", "-j", "1"), limit, self.log)
             if again is None:
                 return "timed out", first_seconds, "time limit, " + ",".join(failed)
             if again != 0:
-                return "caught", first_seconds, ",".join(failed)
+                return "caught", first_seconds, ",".join(self.failed_tests() or failed)
         return "survived", first_seconds, "failures did not repeat"
 
     def try_mutant(self, mutant):
@@ -740,7 +741,7 @@ def main():
     parser.add_argument("--timeout-factor", type=float, default=5.0,
                         help="a mutant's tests may take this many times the unmutated run (at least 60 s)")
     parser.add_argument("--resume", action="store_true",
-                        help="keep the outcomes in results.tsv recorded on the same tree")
+                        help="keep the outcomes recorded with this seed on the same sources and tests")
     parser.add_argument("--list", action="store_true",
                         help="print the drawn mutants and the site counts, build nothing")
     args = parser.parse_args()
@@ -766,7 +767,7 @@ def main():
     # SIGTERM stops the run as Ctrl-C does: the current mutant's file is restored first.
     signal.signal(signal.SIGTERM, stop_on_signal)
     fingerprint = sync_tree(probe.root, probe.tree)
-    results_path = os.path.join(probe.folder, "results.tsv")
+    results_path = os.path.join(probe.folder, f"results-seed{args.seed}.tsv")
     done = load_results(results_path, fingerprint) if args.resume else {}
     wanted = {key_of(fingerprint, m) for m in mutants}
     kept = [row for key, row in done.items() if key in wanted]
@@ -809,7 +810,7 @@ def main():
         print(f"probe: {run_now} mutants in {elapsed / 60:.1f} min, {elapsed / run_now:.0f} s a "
               f"mutant on average (build {build:.0f} s, tests {tests:.0f} s)")
     print_figure(rows)
-    survivors_path = os.path.join(probe.folder, "survivors.txt")
+    survivors_path = os.path.join(probe.folder, f"survivors-seed{args.seed}.txt")
     write_survivors(survivors_path, rows, probe.tree)
     print(f"\nprobe: every outcome in {results_path}; survivors in {survivors_path}")
     return 130 if interrupted else 0
