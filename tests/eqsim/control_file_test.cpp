@@ -138,6 +138,10 @@ TEST(ReadControlFile, LinesInErrorStopTheReadingAndKeepEarlierSettings) {
     EXPECT_EQ(o.params.replications, 33);
     EXPECT_NE(o.diagnostic.find("run.ctl:3:"), std::string::npos) << o.diagnostic;
     EXPECT_NE(read_text("S 7\n").diagnostic.find("needs a second letter"), std::string::npos);
+    // Values beyond the third of C and SC are ignored, so only a one-value setting can have more.
+    EXPECT_TRUE(read_text("C 2 3\n").diagnostic.ends_with("(C) takes three values, found 2"));
+    EXPECT_TRUE(
+        read_text("R 10 20\n").diagnostic.ends_with("(R) takes one value, found 2 or more"));
     // Bytes of a binary file are shown escaped.
     EXPECT_NE(read_text("\x01\xff 7\n").diagnostic.find("keyword \"\\x01\\xff\""),
               std::string::npos);

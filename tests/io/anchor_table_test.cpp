@@ -102,6 +102,7 @@ TEST(AnchorTableFile, EveryErrorNamesTheFileAndLine) {
         {true, "0 10\n1 inf\n", 2, "scale score \"inf\" is not a finite number"},
         {true, "0 10 5\n", 1, "line holds more than 2 values; each line is `raw scale`"},
         {true, "0 10\n1 11\n", 0, "the conversion stops at raw score 1"},
+        {true, "0 10\n1 11\n2 12\n", 0, "the conversion stops at raw score 2"},
         {true, "# nothing\n", 0, "the conversion holds no raw scores"},
     };
     testing::TempDir dir;

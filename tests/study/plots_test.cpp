@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "study/index_page.h"
@@ -90,6 +92,40 @@ TEST(StudyPlots, SixWellFormedPlotsThatDependOnlyOnTheRows) {
     std::vector<ScoreRow> changed = rows;
     changed[3].se += 0.05;
     EXPECT_NE(plot_svg(changed, Index::se, Quantity::raw), plots[0]);
+}
+
+// The panel grid: a row per data set and a column per size when every data set has the same
+// sizes (at most four), otherwise up to three columns (two for four panels).
+TEST(StudyPlots, PanelsFormRowsOfDataSetsAndColumnsOfSizes) {
+    const auto width_of = [](int data_sets, int sizes) {
+        std::vector<ScoreRow> rows;
+        for (int d = 0; d < data_sets; ++d) {
+            for (int n = 0; n < sizes; ++n) {
+                for (std::int32_t x = 0; x <= 3; ++x) {
+                    ScoreRow row;
+                    row.key = {std::string(1, static_cast<char>('a' + d)), 100.0 * (n + 1),
+                               100.0 * (n + 1), Method::linear, std::nullopt};
+                    row.score = x;
+                    row.se = 0.1 * (x + 1);
+                    rows.push_back(row);
+                }
+            }
+        }
+        const std::string svg = plot_svg(rows, Index::se, Quantity::raw);
+        const std::size_t at = svg.find(" width=\"") + 8;
+        return std::stod(svg.substr(at, svg.find('"', at) - at));
+    };
+    const double one = width_of(1, 1);
+    const double panel = width_of(1, 2) - one;
+    ASSERT_GT(panel, 0.0);
+    const struct {
+        int data_sets, sizes, columns;
+    } grids[] = {{1, 3, 3}, {1, 4, 2}, {1, 5, 3}, {3, 2, 2}, {2, 3, 3},
+                 {2, 4, 4}, {2, 5, 3}, {4, 1, 2}, {5, 1, 3}};
+    for (const auto& g : grids) {
+        EXPECT_EQ(width_of(g.data_sets, g.sizes), one + (g.columns - 1) * panel)
+            << g.data_sets << " data sets x " << g.sizes << " sizes";
+    }
 }
 
 TEST(StudyPlots, IndexPageShowsThePlotsAndEscapesTheSummary) {

@@ -266,6 +266,10 @@ TEST(StudyFile, EveryErrorNamesTheFileAndLine) {
             << p.diagnostic << "\nexpected " << row.fragment;
         EXPECT_EQ(p.diagnostic.find('\n'), std::string::npos) << p.diagnostic;
     }
+    // The longest line there may be.
+    const Parsed longest =
+        parse("#" + std::string(kMaxStudyLine - 1, 'x') + "\ndata a\nmethod n\n");
+    EXPECT_TRUE(longest.ok) << longest.diagnostic;
 }
 
 TEST(StudyFile, ReadsTheFileAndItsDigest) {

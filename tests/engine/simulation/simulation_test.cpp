@@ -148,6 +148,7 @@ TEST(Population, PopulationsThatCannotRunAreRefused) {
     const std::vector<double> three = {1, 2, 3};
     const std::vector<double> negative = {1, -2, 3, 4};
     const std::vector<double> not_finite = {1, 2, std::nan(""), 4};
+    const std::vector<double> first_infinite = {HUGE_VAL, 2, 3, 4};
     const std::vector<double> empty = {0, 0, 0, 0};
     const std::vector<double> huge = {1e300, 1, 1, 1};
     const struct {
@@ -160,6 +161,7 @@ TEST(Population, PopulationsThatCannotRunAreRefused) {
         {four, three, three, "found 4 new-form and 3 old-form"},
         {four, four, three, "the conversion has 3 scale scores for 4 old-form score points"},
         {four, four, not_finite, "scale score of old-form raw score 2 is not a finite number"},
+        {four, four, first_infinite, "scale score of old-form raw score 0 is not a finite number"},
         {negative, four, four, "new-form frequency of raw score 1 is -2"},
         {four, not_finite, four, "old-form frequency of raw score 2 is nan"},
         {empty, four, four, "new-form frequencies total 0.000000, which gives no sample size"},

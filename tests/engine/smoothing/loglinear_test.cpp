@@ -223,6 +223,9 @@ TEST(Presmooth, FailsOnlyWithoutFittedFrequencies) {
     EXPECT_FALSE(equate_presmoothed(pair_of(extreme, extreme, 10.0, 10.0), 0, 2, untouched));
     EXPECT_FALSE(equate_presmoothed(pair_of(extreme, extreme, 10.0, 10.0), 2, 2,
                                     std::span<double>(untouched).first(5)));
+    // A form without score points.
+    EXPECT_FALSE(equate_presmoothed(pair_of(extreme, {}, 10.0, 10.0), 2, 2, untouched));
+    EXPECT_EQ(untouched[0], 7.0);
 }
 
 }  // namespace
