@@ -37,9 +37,9 @@ if(ENGINE_LIBRARY AND NM)
         message(FATAL_ERROR "${NM} -u ${ENGINE_LIBRARY} failed")
     endif()
     set(forbidden
-        printf fprintf vprintf vfprintf puts fputs putchar fputc putc fwrite fopen fopen64
-        fclose fflush stdout stderr exit _exit abort time clock_gettime gettimeofday getenv
-        isatty rand srand random srandom
+        printf fprintf vprintf vfprintf sprintf snprintf vsprintf vsnprintf puts fputs putchar
+        fputc putc fwrite fopen fopen64 fclose fflush stdout stderr exit _exit abort time
+        clock_gettime gettimeofday getenv isatty rand srand random srandom
         _ZSt4cout _ZSt4cerr _ZSt4clog)
     string(REPLACE "\n" ";" lines "${undefined}")
     foreach(line IN LISTS lines)

@@ -16,4 +16,12 @@ std::string number_text(double value) {
     return text;
 }
 
+std::string fixed_text(double value) {
+    // DBL_MAX has 309 digits before the point.
+    char buffer[330];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
+    return std::string(buffer, result.ptr);
+}
+
 }  // namespace eqsim

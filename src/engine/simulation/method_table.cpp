@@ -8,6 +8,7 @@
 #include "engine/equating/kernel_equating.h"
 #include "engine/equating/linear_equating.h"
 #include "engine/equating/small_sample_equating.h"
+#include "engine/numeric/number_text.h"
 #include "engine/smoothing/loglinear.h"
 #include "engine/smoothing/postsmooth.h"
 
@@ -165,7 +166,7 @@ Status check_parameter(const MethodChoice& choice) {
                                                                 : "pre-smoothing") +
                         " needs a smoothing parameter (the log-linear degree) of "
                         "1.0 or more, not " +
-                        std::to_string(p));
+                        fixed_text(p));
             }
             break;
         case ParameterRule::smoothing_value:
@@ -173,7 +174,7 @@ Status check_parameter(const MethodChoice& choice) {
                 return Status::error(
                     Status::Code::invalid_input,
                     "post-smoothing needs a smoothing parameter of 1.0 or less, not " +
-                        std::to_string(p));
+                        fixed_text(p));
             }
             break;
         case ParameterRule::weight:
@@ -181,7 +182,7 @@ Status check_parameter(const MethodChoice& choice) {
                 return Status::error(Status::Code::invalid_input,
                                      "synthetic equating needs a smoothing parameter (the weight "
                                      "of linear equating) from 0.0 to 1.0, not " +
-                                         std::to_string(p));
+                                         fixed_text(p));
             }
             break;
         case ParameterRule::group_weight:
@@ -190,7 +191,7 @@ Status check_parameter(const MethodChoice& choice) {
                                      "the " + std::string(method_name(choice.method)) +
                                          " method needs a weight of group P (w1) from 0.0 to "
                                          "1.0, not " +
-                                         std::to_string(p));
+                                         fixed_text(p));
             }
             break;
         case ParameterRule::none:

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/numeric/number_text.h"
 #include "engine/numeric/storage.h"
 
 namespace eqsim {
@@ -34,7 +35,7 @@ Status check_frequencies(std::span<const double> frequencies, const char* form) 
     for (std::size_t i = 0; i < frequencies.size(); ++i) {
         if (!std::isfinite(frequencies[i]) || frequencies[i] < 0.0) {
             return invalid(std::string(form) + " frequency of raw score " + std::to_string(i) +
-                           " is " + std::to_string(frequencies[i]) +
+                           " is " + fixed_text(frequencies[i]) +
                            "; frequencies must be finite and not negative");
         }
     }
@@ -45,7 +46,7 @@ Status settle_total(std::span<const double> frequencies, const char* form, doubl
                     std::int32_t& size) {
     total = total_of(frequencies);
     if (!sample_size_of_total(total, size)) {
-        return invalid(std::string(form) + " frequencies total " + std::to_string(total) +
+        return invalid(std::string(form) + " frequencies total " + fixed_text(total) +
                        ", which gives no sample size from 1 to 2147483647");
     }
     return Status::ok();
@@ -88,7 +89,7 @@ Status check_table(std::span<const double> cells, int points, int anchor_points,
                       static_cast<std::size_t>(v)];
             if (!std::isfinite(c) || c < 0.0) {
                 return invalid(std::string(group) + " count of total " + std::to_string(x) +
-                               " and anchor " + std::to_string(v) + " is " + std::to_string(c) +
+                               " and anchor " + std::to_string(v) + " is " + fixed_text(c) +
                                "; counts must be finite and not negative");
             }
             if (anchor == AnchorKind::internal && v > x && c > 0.0) {
