@@ -61,4 +61,23 @@ Populations long_test_populations() {
     return pop;
 }
 
+ReplicationSampler::ReplicationSampler(const Populations& pop)
+    : new_counts(pop.new_form.size()),
+      old_counts(pop.old_form.size()),
+      nx(static_cast<std::int32_t>(pop.new_size + 0.5)),
+      ny(static_cast<std::int32_t>(pop.old_size + 0.5)) {
+    std::vector<double> new_cumulative = pop.new_form;
+    std::vector<double> old_cumulative = pop.old_form;
+    std::vector<std::int32_t> lookup(11);
+    build_sampling_table(10.0, new_cumulative, lookup);
+    build_sampling_table(10.0, old_cumulative, lookup);
+    build_raw_sampling_table(new_cumulative, new_table);
+    build_raw_sampling_table(old_cumulative, old_table);
+}
+
+void ReplicationSampler::draw(UniformRandom& random) {
+    draw_score_counts_raw(random, nx, new_table, new_counts);
+    draw_score_counts_raw(random, ny, old_table, old_counts);
+}
+
 }  // namespace eqsim::bench

@@ -76,26 +76,13 @@ void label(benchmark::State& state) {
 
 void BM_ReplicationSampling(benchmark::State& state) {
     const bench::Populations pop = populations(state.range(0));
-    std::vector<double> new_cumulative = pop.new_form;
-    std::vector<double> old_cumulative = pop.old_form;
-    std::vector<std::int32_t> lookup(11);
-    build_sampling_table(10.0, new_cumulative, lookup);
-    build_sampling_table(10.0, old_cumulative, lookup);
-    RawSamplingTable new_table;
-    RawSamplingTable old_table;
-    build_raw_sampling_table(new_cumulative, new_table);
-    build_raw_sampling_table(old_cumulative, old_table);
-    std::vector<std::int32_t> new_counts(new_cumulative.size());
-    std::vector<std::int32_t> old_counts(old_cumulative.size());
-    const auto nx = static_cast<std::int32_t>(pop.new_size + 0.5);
-    const auto ny = static_cast<std::int32_t>(pop.old_size + 0.5);
+    bench::ReplicationSampler sampler(pop);
     UniformRandom random;
     seed_uniform(random, 12345);
     for (auto _ : state) {
-        draw_score_counts_raw(random, nx, new_table, new_counts);
-        draw_score_counts_raw(random, ny, old_table, old_counts);
-        benchmark::DoNotOptimize(new_counts.data());
-        benchmark::DoNotOptimize(old_counts.data());
+        sampler.draw(random);
+        benchmark::DoNotOptimize(sampler.new_counts.data());
+        benchmark::DoNotOptimize(sampler.old_counts.data());
     }
     label(state);
 }

@@ -59,31 +59,20 @@ Workload workload() {
         equate_and_convert(SamplePair{pop.new_form, pop.old_form, pop.new_size, pop.old_size}, pop,
                            scale, w.scale_points);
 
-    std::vector<double> new_cumulative = pop.new_form;
-    std::vector<double> old_cumulative = pop.old_form;
-    std::vector<std::int32_t> lookup(11);
-    build_sampling_table(10.0, new_cumulative, lookup);
-    build_sampling_table(10.0, old_cumulative, lookup);
-    RawSamplingTable new_table;
-    RawSamplingTable old_table;
-    build_raw_sampling_table(new_cumulative, new_table);
-    build_raw_sampling_table(old_cumulative, old_table);
-    std::vector<std::int32_t> new_counts(new_cumulative.size());
-    std::vector<std::int32_t> old_counts(old_cumulative.size());
-    std::vector<double> new_sample(new_counts.size());
-    std::vector<double> old_sample(old_counts.size());
-    const auto nx = static_cast<std::int32_t>(pop.new_size + 0.5);
-    const auto ny = static_cast<std::int32_t>(pop.old_size + 0.5);
+    bench::ReplicationSampler sampler(pop);
+    const std::int32_t nx = sampler.nx;
+    const std::int32_t ny = sampler.ny;
+    std::vector<double> new_sample(sampler.new_counts.size());
+    std::vector<double> old_sample(sampler.old_counts.size());
     UniformRandom random;
     seed_uniform(random, 12345);
     for (int r = 0; r < 64; ++r) {
-        draw_score_counts_raw(random, nx, new_table, new_counts);
-        draw_score_counts_raw(random, ny, old_table, old_counts);
-        for (std::size_t j = 0; j < new_counts.size(); ++j) {
-            new_sample[j] = static_cast<double>(new_counts[j]) / nx;
+        sampler.draw(random);
+        for (std::size_t j = 0; j < new_sample.size(); ++j) {
+            new_sample[j] = static_cast<double>(sampler.new_counts[j]) / nx;
         }
-        for (std::size_t j = 0; j < old_counts.size(); ++j) {
-            old_sample[j] = static_cast<double>(old_counts[j]) / ny;
+        for (std::size_t j = 0; j < old_sample.size(); ++j) {
+            old_sample[j] = static_cast<double>(sampler.old_counts[j]) / ny;
         }
         w.replications.push_back(equate_and_convert(
             SamplePair{new_sample, old_sample, static_cast<double>(nx), static_cast<double>(ny)},

@@ -246,4 +246,16 @@ std::string method_label(Method method, bool shows_parameter, double parameter) 
     return label;
 }
 
+std::string_view quantity_word(Quantity quantity) {
+    switch (quantity) {
+        case Quantity::raw:
+            return "raw";
+        case Quantity::scale:
+            return "scale";
+        case Quantity::rounded:
+            return "rounded";
+    }
+    return "";
+}
+
 }  // namespace eqsim

@@ -56,6 +56,9 @@ inline constexpr double kDefaultSyntheticWeight = 0.5;
 std::string read_method_words(std::span<const std::string_view> values, MethodChoice& choice,
                               bool& shows_parameter);
 
+// The word of a quantity in the study's tables: "raw", "scale", "rounded".
+std::string_view quantity_word(Quantity quantity);
+
 // The label of a method as the study file names it, with its parameter where the tables show
 // one: "Postsmoothing 0.1", "None".
 std::string method_label(Method method, bool shows_parameter, double parameter);

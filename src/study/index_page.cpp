@@ -56,10 +56,15 @@ void append_cell(std::string_view text, bool numeric, std::string& out) {
     out.append("</td>");
 }
 
-void append_sizes(const RowKey& key, std::string& out) {
-    append_number(key.n_new, out);
-    out.push_back('/');
-    append_number(key.n_old, out);
+// The cells every table's row begins with: the data set, the sizes (new/old) and the method.
+void append_key_cells(const RowKey& key, std::string& out) {
+    append_cell(key.data, false, out);
+    std::string sizes;
+    append_number(key.n_new, sizes);
+    sizes.push_back('/');
+    append_number(key.n_old, sizes);
+    append_cell(sizes, true, out);
+    append_cell(method_label(key), false, out);
 }
 
 struct Section {
@@ -132,11 +137,7 @@ void append_summary(std::span<const SummaryRow> summary, std::string& out) {
         "</tr>\n</thead>\n<tbody>\n");
     for (const SummaryRow& row : summary) {
         out.append("<tr>");
-        append_cell(row.key.data, false, out);
-        std::string text;
-        append_sizes(row.key, text);
-        append_cell(text, true, out);
-        append_cell(method_label(row.key), false, out);
+        append_key_cells(row.key, out);
         append_cell(std::to_string(row.seed), true, out);
         append_cell(std::to_string(row.replications), true, out);
         append_cell(quantity_word(row.quantity), false, out);
@@ -144,6 +145,7 @@ void append_summary(std::span<const SummaryRow> summary, std::string& out) {
             {row.se_w, row.mcse_se_w},     {row.bias_w, row.mcse_bias_w},
             {row.rmse_w, row.mcse_rmse_w}, {row.se_u, row.mcse_se_u},
             {row.bias_u, row.mcse_bias_u}, {row.rmse_u, row.mcse_rmse_u}};
+        std::string text;
         for (const auto& [value, mcse] : values) {
             text.clear();
             append_with_error(value, mcse, text);
@@ -166,12 +168,8 @@ void append_decisions(std::span<const DecisionRow> decisions, std::string& out) 
         "<th>Cut</th><th>Criterion pass</th><th>Misclassified</th></tr>\n</thead>\n<tbody>\n");
     for (const DecisionRow& row : decisions) {
         out.append("<tr>");
-        append_cell(row.key.data, false, out);
+        append_key_cells(row.key, out);
         std::string text;
-        append_sizes(row.key, text);
-        append_cell(text, true, out);
-        append_cell(method_label(row.key), false, out);
-        text.clear();
         append_number(row.cut, text);
         append_cell(text, true, out);
         text.clear();

@@ -352,18 +352,6 @@ bool parse_table(std::string_view text, std::string_view file_name, std::string_
 
 }  // namespace
 
-std::string_view quantity_word(Quantity quantity) {
-    switch (quantity) {
-        case Quantity::raw:
-            return "raw";
-        case Quantity::scale:
-            return "scale";
-        case Quantity::rounded:
-            return "rounded";
-    }
-    return "";
-}
-
 std::string_view scores_header() {
     return kScoresHeader;
 }

@@ -16,10 +16,9 @@
 #include <vector>
 
 #include "engine/study/study.h"
+#include "io/method_words.h"
 
 namespace eqsim::study {
-
-std::string_view quantity_word(Quantity quantity);
 
 struct HistogramRow {
     RowKey key;

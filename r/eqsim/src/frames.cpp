@@ -15,18 +15,6 @@ namespace eqsim::r {
 
 namespace {
 
-std::string_view quantity_word(Quantity quantity) {
-    switch (quantity) {
-        case Quantity::raw:
-            return "raw";
-        case Quantity::scale:
-            return "scale";
-        case Quantity::rounded:
-            return "rounded";
-    }
-    return "";
-}
-
 // A data frame built one column at a time from a span of rows: each column is a name and a
 // function that reads the column's value from a row.
 template <typename Row>
