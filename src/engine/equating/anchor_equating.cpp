@@ -313,13 +313,22 @@ bool chained_linear_equate(const AnchorPair& pair, double, AnchorWorkspace&,
     return true;
 }
 
+namespace {
+
+// The synthetic population's distributions for frequency estimation and Braun-Holland, once the
+// pair, the room for the result and the weight are checked.
+bool synthetic_for(const AnchorPair& pair, double w1, std::span<const double> equated,
+                   AnchorWorkspace& work, Synthetic& s) {
+    return pair_is_whole(pair, equated) && weight_is_usable(w1) &&
+           synthetic_in_workspace(pair, w1, work, s);
+}
+
+}  // namespace
+
 bool frequency_estimation_equate(const AnchorPair& pair, double w1, AnchorWorkspace& work,
                                  std::span<double> equated) {
-    if (!pair_is_whole(pair, equated) || !weight_is_usable(w1)) {
-        return false;
-    }
     Synthetic s;
-    if (!synthetic_in_workspace(pair, w1, work, s)) {
+    if (!synthetic_for(pair, w1, equated, work, s)) {
         return false;
     }
     equipercentile_equate(0.0, 1.0, s.new_dist, s.old_dist, kUniformMass, s.result);
@@ -332,11 +341,8 @@ bool frequency_estimation_equate(const AnchorPair& pair, double w1, AnchorWorksp
 
 bool braun_holland_equate(const AnchorPair& pair, double w1, AnchorWorkspace& work,
                           std::span<double> equated) {
-    if (!pair_is_whole(pair, equated) || !weight_is_usable(w1)) {
-        return false;
-    }
     Synthetic s;
-    if (!synthetic_in_workspace(pair, w1, work, s)) {
+    if (!synthetic_for(pair, w1, equated, work, s)) {
         return false;
     }
     Moments mx;
